@@ -1,0 +1,45 @@
+// A file opened for reading: length, processing format, a settable read position, and reads into
+// PCM buffers.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+#include "platform/AudioDecoder.h"
+#include "platform/Error.h"
+#include "platform/PcmBuffer.h"
+
+namespace korvanta {
+
+class AudioFileReader {
+public:
+    // Opens any accepted format (wav, aiff, aif, flac, ogg, mp3 through libsndfile; m4a, aac and
+    // whatever else FFmpeg decodes). Errors as openDecoder().
+    static Result<std::unique_ptr<AudioFileReader>> open(const std::filesystem::path& path);
+
+    explicit AudioFileReader(std::unique_ptr<AudioDecoder> decoder, std::filesystem::path path = {});
+
+    const std::filesystem::path& path() const { return path_; }
+    int64_t length() const { return length_; }
+    const AudioFormat& processingFormat() const { return format_; }
+
+    int64_t framePosition() const { return position_; }
+    // Positions beyond the end are allowed; reads there yield 0 frames.
+    void setFramePosition(int64_t frame) { position_ = frame < 0 ? 0 : frame; }
+
+    // Decodes min(frameCount, capacity, frames left) frames from the read position into the
+    // buffer, sets its frame length to the number read and advances the position by it. The
+    // buffer must have the file's channel count. Errors: AudioFile kReadFailed.
+    Status read(PcmBuffer& buffer, std::optional<uint32_t> frameCount = std::nullopt);
+
+private:
+    std::unique_ptr<AudioDecoder> decoder_;
+    std::filesystem::path path_;
+    AudioFormat format_;
+    int64_t length_ = 0;
+    int64_t position_ = 0;
+};
+
+}  // namespace korvanta

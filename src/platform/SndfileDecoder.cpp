@@ -1,0 +1,142 @@
+// Decoding through libsndfile: WAV, AIFF, FLAC, Ogg Vorbis and MP3, with sample-exact seeking.
+#include <sndfile.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "platform/AudioDecoder.h"
+
+namespace korvanta {
+
+namespace {
+
+constexpr uint32_t kScratchFrames = 4096;
+
+// True when the first MPEG audio frame of the file carries a Xing/Info or VBRI header, i.e. the
+// encoder recorded the exact frame count, delay and padding. Without one, libsndfile's count is
+// only an estimate.
+bool mp3HasFrameCountHeader(const std::filesystem::path& path) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    std::vector<unsigned char> head(1 << 16);
+    size_t size = std::fread(head.data(), 1, head.size(), f);
+    size_t offset = 0;
+    if (size >= 10 && std::memcmp(head.data(), "ID3", 3) == 0) {
+        const size_t tag = (size_t(head[6] & 0x7f) << 21) | (size_t(head[7] & 0x7f) << 14) |
+                           (size_t(head[8] & 0x7f) << 7) | size_t(head[9] & 0x7f);
+        offset = 10 + tag + ((head[5] & 0x10) ? 10 : 0);
+        if (std::fseek(f, static_cast<long>(offset), SEEK_SET) != 0) {
+            std::fclose(f);
+            return false;
+        }
+        size = std::fread(head.data(), 1, head.size(), f);
+        offset = 0;
+    }
+    std::fclose(f);
+
+    for (size_t i = offset; i + 4 <= size; ++i) {
+        const unsigned char* h = head.data() + i;
+        if (h[0] != 0xff || (h[1] & 0xe0) != 0xe0) continue;
+        const int version = (h[1] >> 3) & 3;  // 3: MPEG-1, 2: MPEG-2, 0: MPEG-2.5
+        const int layer = (h[1] >> 1) & 3;    // 1: Layer III
+        const int bitrate = h[2] >> 4;
+        const int rate = (h[2] >> 2) & 3;
+        if (version == 1 || layer != 1 || bitrate == 0 || bitrate == 15 || rate == 3) continue;
+        const bool mono = ((h[3] >> 6) & 3) == 3;
+        const size_t sideInfo = version == 3 ? (mono ? 17 : 32) : (mono ? 9 : 17);
+        const size_t xing = i + 4 + sideInfo;
+        if (xing + 4 <= size && (std::memcmp(h + 4 + sideInfo, "Xing", 4) == 0 ||
+                                 std::memcmp(h + 4 + sideInfo, "Info", 4) == 0)) {
+            return true;
+        }
+        return i + 36 + 4 <= size && std::memcmp(h + 36, "VBRI", 4) == 0;
+    }
+    return false;
+}
+
+class SndfileDecoder final : public AudioDecoder {
+public:
+    SndfileDecoder(SNDFILE* file, const SF_INFO& info) : file_(file), info_(info) {
+        length_ = info.frames;
+        scratch_.resize(static_cast<size_t>(kScratchFrames) * static_cast<size_t>(info.channels));
+    }
+    ~SndfileDecoder() override { sf_close(file_); }
+
+    // Replaces the header's frame count by what a full read yields.
+    void countFramesByReading() {
+        sf_seek(file_, 0, SEEK_SET);
+        int64_t total = 0;
+        for (;;) {
+            const sf_count_t n = sf_readf_float(file_, scratch_.data(), kScratchFrames);
+            if (n <= 0) break;
+            total += n;
+        }
+        length_ = total;
+        position_ = -1;  // unknown: the next read seeks
+    }
+
+    AudioFormat format() const override {
+        return {static_cast<double>(info_.samplerate), info_.channels};
+    }
+    int64_t length() const override { return length_; }
+
+    Result<uint32_t> read(int64_t start, float* const* channels, uint32_t frameCount) override {
+        if (start != position_) {
+            if (sf_seek(file_, start, SEEK_SET) < 0) return readError();
+            position_ = start;
+        }
+        const int channelCount = info_.channels;
+        uint32_t done = 0;
+        while (done < frameCount) {
+            const uint32_t want = std::min(kScratchFrames, frameCount - done);
+            const sf_count_t got = sf_readf_float(file_, scratch_.data(), want);
+            if (got <= 0) break;
+            const float* src = scratch_.data();
+            for (sf_count_t i = 0; i < got; ++i) {
+                for (int c = 0; c < channelCount; ++c) channels[c][done + i] = *src++;
+            }
+            done += static_cast<uint32_t>(got);
+            position_ += got;
+            if (static_cast<uint32_t>(got) < want) break;
+        }
+        if (done == 0 && frameCount > 0 && sf_error(file_) != SF_ERR_NO_ERROR) return readError();
+        return done;
+    }
+
+private:
+    Error readError() {
+        position_ = -1;
+        return Error{errc::kAudioFile, errc::kReadFailed,
+                     std::string("The audio data could not be read: ") + sf_strerror(file_)};
+    }
+
+    SNDFILE* file_;
+    SF_INFO info_;
+    int64_t length_ = 0;
+    int64_t position_ = 0;
+    std::vector<float> scratch_;
+};
+
+}  // namespace
+
+DecoderOpening openWithSndfile(const std::filesystem::path& path) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file) return NotMine{};
+    if (info.channels <= 0 || info.samplerate <= 0 || info.frames < 0) {
+        sf_close(file);
+        return NotMine{};
+    }
+    // Full scale is ±1.0 for every integer format; float files keep their values.
+    sf_command(file, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
+    auto decoder = std::make_unique<SndfileDecoder>(file, info);
+    if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG && !mp3HasFrameCountHeader(path)) {
+        decoder->countFramesByReading();
+    }
+    return std::unique_ptr<AudioDecoder>(std::move(decoder));
+}
+
+}  // namespace korvanta

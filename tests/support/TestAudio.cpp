@@ -1,0 +1,134 @@
+#include "support/TestAudio.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+
+#include <unistd.h>
+
+#include "platform/AudioFileReader.h"
+
+namespace korvanta::test {
+
+ScratchFolder::ScratchFolder() {
+    static std::atomic<int> counter{0};
+    const char* tmp = std::getenv("TMPDIR");
+    const std::filesystem::path base = (tmp && *tmp) ? tmp : std::filesystem::temp_directory_path();
+    path_ = base / ("scratch-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+}
+
+ScratchFolder::~ScratchFolder() {
+    std::error_code ec;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(path_, ec);
+}
+
+Signal makeSignal(double sampleRate, int channelCount, size_t frameCount,
+                  const std::function<float(int, size_t)>& sample) {
+    Signal s;
+    s.sampleRate = sampleRate;
+    s.channels.assign(static_cast<size_t>(channelCount), std::vector<float>(frameCount));
+    for (int c = 0; c < channelCount; ++c) {
+        for (size_t i = 0; i < frameCount; ++i) s.channels[c][i] = sample(c, i);
+    }
+    return s;
+}
+
+Signal makeSine(double sampleRate, int channelCount, double seconds, double frequency,
+                float amplitude) {
+    const auto frames = static_cast<size_t>(std::llround(sampleRate * seconds));
+    return makeSignal(sampleRate, channelCount, frames, [&](int, size_t i) {
+        return amplitude * static_cast<float>(std::sin(2.0 * M_PI * frequency * i / sampleRate));
+    });
+}
+
+Signal makeNoise(double sampleRate, int channelCount, double seconds, float amplitude,
+                 uint32_t seed) {
+    const auto frames = static_cast<size_t>(std::llround(sampleRate * seconds));
+    Signal s;
+    s.sampleRate = sampleRate;
+    for (int c = 0; c < channelCount; ++c) {
+        std::mt19937 rng(seed * 7919u + static_cast<uint32_t>(c));
+        std::uniform_real_distribution<float> dist(-amplitude, amplitude);
+        std::vector<float> ch(frames);
+        for (auto& x : ch) x = dist(rng);
+        s.channels.push_back(std::move(ch));
+    }
+    return s;
+}
+
+void writeWav(const std::filesystem::path& path, const Signal& signal, WavSampleFormat format) {
+    std::filesystem::remove(path);
+    auto writer = WavWriter::create(path, {signal.sampleRate, signal.channelCount()}, format);
+    ASSERT_TRUE(writer.ok()) << writer.error().description();
+    std::vector<const float*> planes;
+    for (const auto& ch : signal.channels) planes.push_back(ch.data());
+    auto status = writer.value()->write(planes.data(), signal.channelCount(),
+                                        static_cast<uint32_t>(signal.frameCount()));
+    ASSERT_TRUE(status.ok()) << status.error().description();
+    ASSERT_TRUE(writer.value()->close().ok());
+}
+
+std::string shellQuote(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) {
+        if (c == '\'') out += "'\\''";
+        else out += c;
+    }
+    return out + "'";
+}
+
+std::string runCommand(const std::string& command, int* status) {
+    std::string output;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) {
+        if (status) *status = -1;
+        return output;
+    }
+    std::array<char, 4096> chunk{};
+    size_t n;
+    while ((n = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0) output.append(chunk.data(), n);
+    const int rc = ::pclose(pipe);
+    if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    return output;
+}
+
+void convertWithFfmpeg(const std::filesystem::path& source, const std::filesystem::path& target,
+                       const std::string& outputOptions) {
+    int status = 0;
+    const std::string log = runCommand("ffmpeg -nostdin -v error -y -i " + shellQuote(source) + " " +
+                                       outputOptions + " " + shellQuote(target) + " 2>&1",
+                                       &status);
+    ASSERT_EQ(status, 0) << "ffmpeg failed: " << log;
+}
+
+Signal readAll(const std::filesystem::path& path) {
+    Signal s;
+    auto reader = AudioFileReader::open(path);
+    EXPECT_TRUE(reader.ok()) << (reader.ok() ? "" : reader.error().description());
+    if (!reader.ok()) return s;
+    auto& r = *reader.value();
+    s.sampleRate = r.processingFormat().sampleRate;
+    s.channels.assign(static_cast<size_t>(r.processingFormat().channelCount), {});
+    auto buffer = PcmBuffer::allocate(r.processingFormat(), 65536);
+    for (;;) {
+        auto status = r.read(*buffer);
+        EXPECT_TRUE(status.ok()) << (status.ok() ? "" : status.error().description());
+        if (!status.ok() || buffer->frameLength() == 0) break;
+        for (int c = 0; c < s.channelCount(); ++c) {
+            s.channels[c].insert(s.channels[c].end(), buffer->channel(c),
+                                 buffer->channel(c) + buffer->frameLength());
+        }
+    }
+    return s;
+}
+
+}  // namespace korvanta::test
