@@ -59,6 +59,22 @@ std::optional<Bytes> Preferences::bytesValue(const std::string& key) const {
     return std::nullopt;
 }
 
+namespace {
+std::mutex sharedMutex;
+std::shared_ptr<Preferences> sharedStore;
+}  // namespace
+
+Preferences& sharedPreferences() {
+    std::lock_guard lock(sharedMutex);
+    if (!sharedStore) sharedStore = std::make_shared<MemoryPreferences>();
+    return *sharedStore;
+}
+
+void installSharedPreferences(std::shared_ptr<Preferences> store) {
+    std::lock_guard lock(sharedMutex);
+    sharedStore = std::move(store);
+}
+
 std::optional<PreferenceValue> MemoryPreferences::value(const std::string& key) const {
     std::lock_guard lock(mutex_);
     auto it = values_.find(key);

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -57,5 +58,11 @@ private:
     mutable std::mutex mutex_;
     std::map<std::string, PreferenceValue> values_;
 };
+
+// The process-wide store every component reads unless it is handed another one. Until the
+// application installs its persistent store (or the command line its seeded one), this is an empty
+// MemoryPreferences. Thread-safe.
+Preferences& sharedPreferences();
+void installSharedPreferences(std::shared_ptr<Preferences> store);
 
 }  // namespace korvanta

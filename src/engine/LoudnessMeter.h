@@ -1,0 +1,20 @@
+// Loudness, peak and loud-part RMS of an audio file, measured on its central two minutes.
+#pragma once
+
+#include <filesystem>
+#include <vector>
+
+#include "engine/AudioStats.h"
+#include "platform/Error.h"
+
+namespace korvanta {
+
+// Measures `path` (see the implementation file for the exact procedure). Keeps no state; any
+// number of calls may run at once on any threads.
+// Errors: whatever opening or reading the file gives (passed on unchanged);
+//   "KorvantaApp" 4 "Audio file is empty" when the file has no frames;
+//   "KorvantaApp" 2 "Nu s-a putut crea buffer-ul audio" when the analysis buffer cannot be made.
+// Silence never fails: it gives about −449.7 LUFS, −897.1 dB peak and −896.7 dB RMS.
+Result<AudioStats> analyzeAudioFile(const std::filesystem::path& path);
+
+}  // namespace korvanta
