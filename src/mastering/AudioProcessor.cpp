@@ -1,0 +1,245 @@
+#include "mastering/AudioProcessor.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "analysis/TempoAnalyzer.h"
+#include "engine/AudioEngine.h"
+#include "engine/LoudnessMeter.h"
+#include "engine/MasteringRenderer.h"
+#include "platform/AudioFileReader.h"
+#include "platform/FileOperations.h"
+#include "platform/TempFolder.h"
+#include "platform/WavWriter.h"
+
+namespace korvanta {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double kAcceptanceLu = 0.3;
+constexpr int kMaxPasses = 3;
+constexpr double kPassSpan = 0.28333;
+// Below this the measurement found nothing to measure (its floor is about −449.7 LUFS).
+constexpr float kUnmeasurableLufs = -200.0f;
+// Gains are kept finite and far below float overflow: +150 dB is beyond any real correction.
+constexpr double kMaxGainDb = 150.0;
+
+class Progress {
+public:
+    explicit Progress(const std::shared_ptr<ProgressUpdater>& updater) : updater_(updater) {}
+    void report(double value) const {
+        if (updater_) updater_->update(value);
+    }
+
+private:
+    const std::shared_ptr<ProgressUpdater>& updater_;
+};
+
+bool cancelled(const AudioProcessor::CancellationCheck& isCancelled) {
+    return isCancelled && isCancelled();
+}
+
+float toLinearGain(double gainDb) {
+    return static_cast<float>(std::pow(10.0, std::min(gainDb, kMaxGainDb) / 20.0));
+}
+
+// Lossless PCM containers are cheap to read again; everything else is decoded once per song into
+// a float copy that the measurement, the tempo estimate and every pass then read.
+bool worthDecodingOnce(const fs::path& input) {
+    std::string ext = input.extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    return !(ext == ".wav" || ext == ".aif" || ext == ".aiff");
+}
+
+// A float copy of the input's audio in the private temporary folder, removed on destruction.
+class DecodedCopy {
+public:
+    ~DecodedCopy() {
+        if (!path_.empty()) (void)removeFileIfExists(path_);
+    }
+    const fs::path& path() const { return path_; }
+
+    static Result<std::unique_ptr<DecodedCopy>> make(const fs::path& input, const fs::path& folder,
+                                                     const AudioProcessor::CancellationCheck& isCancelled) {
+        auto reader = AudioFileReader::open(input);
+        if (!reader) return reader.error();
+        const AudioFormat format = reader.value()->processingFormat();
+        auto copy = std::make_unique<DecodedCopy>();
+        copy->path_ = folder / ("temp_decoded_" + makeUuidString() + ".wav");
+        auto writer = WavWriter::create(copy->path_, format, WavSampleFormat::float32);
+        if (!writer) {
+            copy->path_.clear();
+            return writer.error();
+        }
+        const auto chunkFrames = static_cast<uint32_t>(std::max(1.0, format.sampleRate * 2.0));
+        auto buffer = PcmBuffer::allocate(format, chunkFrames);
+        if (!buffer) {
+            return Error{errc::kApp, errc::kBufferNotCreated, "Could not create audio buffer"};
+        }
+        while (reader.value()->framePosition() < reader.value()->length()) {
+            if (cancelled(isCancelled)) return cancelledError();
+            if (auto read = reader.value()->read(*buffer); !read) return read.error();
+            if (buffer->frameLength() == 0) break;
+            if (auto written = writer.value()->write(*buffer); !written) return written.error();
+        }
+        if (auto closed = writer.value()->close(); !closed) return closed.error();
+        return copy;
+    }
+
+private:
+    fs::path path_;
+};
+
+Result<DJMasteringResult> renderFinal(const fs::path& input, const fs::path& output,
+                                      const EQSettings& eq,
+                                      const std::shared_ptr<ProgressUpdater>& progress) {
+    if (auto removed = removeFileIfExists(output); !removed) return removed.error();
+    if (auto rendered = AudioEngine::shared().processAudioFile(input, output, eq, progress.get());
+        !rendered) {
+        return rendered.error();
+    }
+    Progress(progress).report(0.95);
+    auto stats = analyzeAudioFile(output);
+    if (!stats) return stats.error();
+    Progress(progress).report(1.0);
+    return DJMasteringResult{output, stats.value()};
+}
+
+}  // namespace
+
+std::string AudioProcessor::renderingBaseName(const fs::path& input) {
+    std::string name = input.stem().string();
+    if (auto at = name.find("_master"); at != std::string::npos) name.resize(at);
+    if (auto at = name.find("_final"); at != std::string::npos) name.resize(at);
+    return name;
+}
+
+double AudioProcessor::reductionCorrection(double a, double targetLufs) {
+    if (targetLufs >= -13.0) return a <= 3.0 ? -0.03 * a : -0.1 * (a - 3.0);
+    if (a <= 2.0) return -0.05 * a;
+    if (a <= 4.0) return -0.1 - 0.1 * (a - 2.0);
+    return -0.3 - 0.3 * (a - 4.0);
+}
+
+double AudioProcessor::firstGainDb(double inputLufs, double inputPeakDb, double targetLufs) {
+    const double d = targetLufs - inputLufs;
+    const double a = std::fabs(d);
+    const double p = std::fabs(inputPeakDb);
+    double e;
+    if (d < 0.0) e = reductionCorrection(a, targetLufs);
+    else if (a <= 1.0) e = 0.6 * a;
+    else if (a <= 3.0) e = 0.8 + (a - 1.0) * 0.35;
+    else if (a <= 5.0) e = 1.5 + (a - 3.0) * 0.25 + p * 0.05;
+    else if (a <= 7.0) e = 2.0 + (a - 5.0) * 0.2 + p * 0.1;
+    else if (a <= 9.0) e = 2.4 + (a - 7.0) * 0.2 + p * 0.15;
+    else e = 2.8 + (a - 9.0) * 0.2 + p * 0.2;
+    return d + e;
+}
+
+double AudioProcessor::correctionGainDb(double measuredLufs, double targetLufs) {
+    const double d = targetLufs - measuredLufs;
+    return d + (d >= 0.0 ? 0.6 * d : reductionCorrection(-d, targetLufs));
+}
+
+Result<DJMasteringResult> AudioProcessor::masterAudioFile(
+    const fs::path& input, const DJMasteringSettings& settings, bool finalMode,
+    const std::optional<EQSettings>& eq, const std::shared_ptr<ProgressUpdater>& progressUpdater,
+    const CancellationCheck& isCancelled) {
+    const Progress progress(progressUpdater);
+    if (cancelled(isCancelled)) return cancelledError();
+    progress.report(0.0);
+
+    auto folder = privateTempFolder();
+    if (!folder) return folder.error();
+    const std::string baseName = renderingBaseName(input);
+
+    if (finalMode && eq && eq->isEnabled) {
+        return renderFinal(input, folder.value() / (baseName + "_final.wav"), *eq,
+                           progressUpdater);
+    }
+
+    // Master mode.
+    const fs::path output = folder.value() / (baseName + "_master.wav");
+    if (auto removed = removeFileIfExists(output); !removed) return removed.error();
+
+    std::unique_ptr<DecodedCopy> decoded;
+    if (worthDecodingOnce(input)) {
+        auto made = DecodedCopy::make(input, folder.value(), isCancelled);
+        if (!made) return made.error();
+        decoded = std::move(made).value();
+    }
+    const fs::path& source = decoded ? decoded->path() : input;
+
+    auto inputStats = analyzeAudioFile(source);
+    if (!inputStats) return inputStats.error();
+    if (!(inputStats->lufs > kUnmeasurableLufs)) {
+        return Error{errc::kApp, kUnmeasurableLoudness,
+                     "The song has no measurable loudness: it is silent or shorter than 0.4 "
+                     "seconds"};
+    }
+
+    progress.report(0.05);
+    if (cancelled(isCancelled)) return cancelledError();
+    auto tempo = BPMAnalyzer::detectTempo(source, input.string());
+    if (!tempo) return tempo.error();
+    progress.report(0.1);
+    if (cancelled(isCancelled)) return cancelledError();
+
+    const float target = settings.targetLUFS;
+    auto renderPass = [&](const fs::path& to, float gain, double base, double span) {
+        return renderMasteringPass(
+            source, to, target, settings.limitThreshold, gain, tempo.value(),
+            [&](double q) { progress.report(base + span * q); }, isCancelled);
+    };
+
+    AudioStats accepted{};
+    if (std::fabs(inputStats->lufs - target) <= kAcceptanceLu) {
+        progress.report(0.15);
+        if (auto rendered = renderPass(output, 1.0f, 0.15, 0.8); !rendered) {
+            return rendered.error();
+        }
+        auto stats = analyzeAudioFile(output);
+        if (!stats) return stats.error();
+        accepted = stats.value();
+    } else {
+        double gainDb = std::min(firstGainDb(inputStats->lufs, inputStats->peak, target), kMaxGainDb);
+        for (int pass = 1; pass <= kMaxPasses; ++pass) {
+            const bool lastPass = pass == kMaxPasses;
+            const fs::path passOutput =
+                lastPass ? output
+                         : folder.value() / ("temp_iteration_" + std::to_string(pass) + "_" +
+                                             makeUuidString() + ".wav");
+            const double base = 0.1 + (pass - 1) * kPassSpan;
+            if (auto rendered = renderPass(passOutput, toLinearGain(gainDb), base, kPassSpan);
+                !rendered) {
+                if (!lastPass) (void)removeFileIfExists(passOutput);
+                return rendered.error();
+            }
+            auto stats = analyzeAudioFile(passOutput);
+            if (!stats) {
+                if (!lastPass) (void)removeFileIfExists(passOutput);
+                return stats.error();
+            }
+            if (std::fabs(stats->lufs - target) <= kAcceptanceLu || lastPass) {
+                if (passOutput != output) {
+                    if (auto removed = removeFileIfExists(output); !removed) return removed.error();
+                    if (auto moved = moveFile(passOutput, output); !moved) return moved.error();
+                }
+                accepted = stats.value();
+                break;
+            }
+            (void)removeFileIfExists(passOutput);
+            gainDb = std::min(gainDb + correctionGainDb(stats->lufs, target), kMaxGainDb);
+        }
+    }
+
+    progress.report(1.0);
+    if (!fileExists(output)) {
+        return Error{errc::kApp, errc::kFileMissing, "Output file was not created"};
+    }
+    return DJMasteringResult{output, accepted};
+}
+
+}  // namespace korvanta
