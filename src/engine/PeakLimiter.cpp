@@ -1,0 +1,190 @@
+#include "engine/PeakLimiter.h"
+
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+
+namespace korvanta {
+
+namespace {
+
+// dst[i] = max(src[i], src[i − shift]) for i ≥ shift, src[i] below: doubles the window a
+// maximum covers. Both arrays hold `count` values and must not overlap.
+void widenWindow(const float* __restrict src, float* __restrict dst, uint32_t shift,
+                 uint32_t count) {
+    const uint32_t head = std::min(shift, count);
+    for (uint32_t i = 0; i < head; ++i) dst[i] = src[i];
+    for (uint32_t i = head; i < count; ++i) {
+        const float a = src[i];
+        const float b = src[i - shift];
+        dst[i] = a > b ? a : b;
+    }
+}
+
+}  // namespace
+
+LimiterTiming limiterTimingForTempo(int bpm, double sampleRate) {
+    const float rate = static_cast<float>(sampleRate);
+    LimiterTiming t;
+    if (bpm <= 0) {
+        t.lookaheadSamples = 16;
+        t.attackSeconds = 0.001f;
+        t.releaseSeconds = 0.06f;
+    } else {
+        const float tempo = static_cast<float>(bpm);
+        float factor;
+        if (bpm <= 80) factor = 0.15f;
+        else if (bpm <= 120) factor = 0.15f + ((tempo - 80.0f) / -40.0f) * 0.05f;
+        else factor = 0.1f + ((tempo - 120.0f) / -50.0f) * 0.03f;
+        float release = (60000.0f / tempo) * factor / 1000.0f;
+        if (release <= 0.02f) release = 0.02f;
+        else if (release > 0.15f) release = 0.15f;
+        t.releaseSeconds = release;
+
+        if (bpm <= 100) t.attackSeconds = 0.0012f;
+        else if (bpm <= 140) t.attackSeconds = 0.001f;
+        else t.attackSeconds = 0.0008f;
+
+        // Int() truncates towards zero; clamping in float first keeps huge rates in range.
+        const float lookahead = std::clamp(t.attackSeconds * rate * 3.0f, 8.0f, 32.0f);
+        t.lookaheadSamples = static_cast<int>(lookahead);
+    }
+    t.attackCoef = std::exp(-1.0f / (t.attackSeconds * rate));
+    t.releaseCoef = std::exp(-1.0f / (t.releaseSeconds * rate));
+    return t;
+}
+
+PeakLimiter::PeakLimiter(float gainLinear, float targetLUFS, float ceilingDb,
+                         const LimiterTiming& timing)
+    : gain_(gainLinear),
+      attackCoef_(timing.attackCoef),
+      releaseCoef_(timing.releaseCoef),
+      oneMinusAttack_(1.0f - timing.attackCoef),
+      oneMinusRelease_(1.0f - timing.releaseCoef),
+      loudTarget_(targetLUFS >= -13.0f),
+      lookahead_(static_cast<uint32_t>(std::clamp(timing.lookaheadSamples, 1, 4096))) {
+    const float ceiling = exp10f(ceilingDb / 20.0f);
+    limit_ = (loudTarget_ ? 0.99f : 0.97f) * ceiling;
+    knee_ = loudTarget_ ? 0.99f : 0.95f;
+    drive_ = loudTarget_ ? 4.0f : 3.0f;
+    kneeRest_ = 1.0f - knee_;
+
+    const size_t history = lookahead_ - 1;
+    magnitudes_.assign(history + kBlock, 0.0f);
+    window_.assign(history + kBlock, 0.0f);
+    peak_.assign(history + kBlock, 0.0f);
+    x_.assign(kBlock, 0.0f);
+    attackDesired_.assign(kBlock, 0.0f);
+    attackTerm_.assign(kBlock, 0.0f);
+    releaseTerm_.assign(kBlock, 0.0f);
+}
+
+void PeakLimiter::reset() {
+    g_ = 1.0f;
+    std::fill(magnitudes_.begin(), magnitudes_.end(), 0.0f);
+}
+
+void PeakLimiter::process(float* samples, uint32_t frameCount) {
+    for (uint32_t done = 0; done < frameCount;) {
+        const uint32_t n = std::min(kBlock, frameCount - done);
+        processBlock(samples + done, n);
+        done += n;
+    }
+}
+
+void PeakLimiter::processBlock(float* samples, uint32_t n) {
+    const uint32_t history = lookahead_ - 1;
+    const uint32_t total = history + n;
+
+    // Pass 1: the gained, sanitised samples and their magnitudes after the history.
+    {
+        const float gain = gain_;
+        float* __restrict x = x_.data();
+        float* __restrict mag = magnitudes_.data() + history;
+        for (uint32_t i = 0; i < n; ++i) {
+            float v = gain * samples[i];
+            v = v == v ? v : 0.0f;
+            v = v > FLT_MAX ? FLT_MAX : v;
+            v = v < -FLT_MAX ? -FLT_MAX : v;
+            x[i] = v;
+            mag[i] = std::fabs(v);
+        }
+    }
+
+    // Pass 2: the sliding maximum over the lookahead, by doubling windows 1, 2, 4, … up to the
+    // largest power of two ≤ lookahead, then one final step for the remainder.
+    const float* windowMax = magnitudes_.data();
+    uint32_t width = 1;
+    float* targets[2] = {window_.data(), peak_.data()};
+    int next = 0;
+    while (width * 2 <= lookahead_) {
+        widenWindow(windowMax, targets[next], width, total);
+        windowMax = targets[next];
+        next ^= 1;
+        width *= 2;
+    }
+    if (width < lookahead_) {
+        widenWindow(windowMax, targets[next], lookahead_ - width, total);
+        windowMax = targets[next];
+    }
+    const float* peak = windowMax + history;
+
+    // Pass 3: everything of the gain step that does not depend on g. With dA the desired value on
+    // attack, the attack branch is taken exactly when dA < g in both cases (peak ≤ limit gives
+    // dA = 1 and the rule "attack when g > 1").
+    {
+        const float limit = limit_;
+        const float scale = loudTarget_ ? 1.1f : 1.0f;
+        const float oneMinusA = oneMinusAttack_;
+        const float oneMinusR = oneMinusRelease_;
+        float* __restrict dA = attackDesired_.data();
+        float* __restrict tA = attackTerm_.data();
+        float* __restrict tR = releaseTerm_.data();
+        for (uint32_t i = 0; i < n; ++i) {
+            const float p = peak[i];
+            const bool over = p > limit;
+            const float d = limit / (over ? p : 1.0f);
+            const float scaled = d * scale;
+            const float attackDesired = over ? d : 1.0f;
+            const float releaseDesired = over ? (scaled < 1.0f ? scaled : 1.0f) : 1.0f;
+            dA[i] = attackDesired;
+            tA[i] = oneMinusA * attackDesired;
+            tR[i] = oneMinusR * releaseDesired;
+        }
+    }
+
+    // Pass 4: the gain recursion, the only sequential part.
+    {
+        const float a = attackCoef_;
+        const float r = releaseCoef_;
+        const float* __restrict dA = attackDesired_.data();
+        const float* __restrict tA = attackTerm_.data();
+        const float* __restrict tR = releaseTerm_.data();
+        const float* __restrict x = x_.data();
+        float g = g_;
+        for (uint32_t i = 0; i < n; ++i) {
+            const float onAttack = a * g + tA[i];
+            const float onRelease = r * g + tR[i];
+            g = dA[i] < g ? onAttack : onRelease;
+            samples[i] = x[i] * g;
+        }
+        g_ = g;
+    }
+
+    // Pass 5: the soft clipper; the knee is rarely crossed once the limiter has settled.
+    {
+        const float k = knee_;
+        const float d = drive_;
+        const float rest = kneeRest_;
+        for (uint32_t i = 0; i < n; ++i) {
+            const float y = samples[i];
+            if (y > k) samples[i] = k + rest * std::tanh(d * (y - k));
+            else if (y < -k) samples[i] = -k - rest * std::tanh(d * (-y - k));
+        }
+    }
+
+    // Keep the last lookahead − 1 magnitudes as the next block's history.
+    std::copy(magnitudes_.begin() + n, magnitudes_.begin() + total, magnitudes_.begin());
+}
+
+}  // namespace korvanta
