@@ -65,19 +65,6 @@ public:
     }
     ~SndfileDecoder() override { sf_close(file_); }
 
-    // Replaces the header's frame count by what a full read yields.
-    void countFramesByReading() {
-        sf_seek(file_, 0, SEEK_SET);
-        int64_t total = 0;
-        for (;;) {
-            const sf_count_t n = sf_readf_float(file_, scratch_.data(), kScratchFrames);
-            if (n <= 0) break;
-            total += n;
-        }
-        length_ = total;
-        position_ = -1;  // unknown: the next read seeks
-    }
-
     AudioFormat format() const override {
         return {static_cast<double>(info_.samplerate), info_.channels};
     }
@@ -130,13 +117,16 @@ DecoderOpening openWithSndfile(const std::filesystem::path& path) {
         sf_close(file);
         return NotMine{};
     }
+    // Without a frame-count header libsndfile's count is an estimate from the first frame, and
+    // it never reads past that count: a VBR file whose first frame is small comes out cut short.
+    // FFmpeg decodes such files to their end.
+    if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG && !mp3HasFrameCountHeader(path)) {
+        sf_close(file);
+        return NotMine{};
+    }
     // Full scale is ±1.0 for every integer format; float files keep their values.
     sf_command(file, SFC_SET_NORM_FLOAT, nullptr, SF_TRUE);
-    auto decoder = std::make_unique<SndfileDecoder>(file, info);
-    if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG && !mp3HasFrameCountHeader(path)) {
-        decoder->countFramesByReading();
-    }
-    return std::unique_ptr<AudioDecoder>(std::move(decoder));
+    return std::unique_ptr<AudioDecoder>(std::make_unique<SndfileDecoder>(file, info));
 }
 
 }  // namespace korvanta
