@@ -62,6 +62,10 @@ public:
     SndfileDecoder(SNDFILE* file, const SF_INFO& info) : file_(file), info_(info) {
         length_ = info.frames;
         scratch_.resize(static_cast<size_t>(kScratchFrames) * static_cast<size_t>(info.channels));
+        // libsndfile 1.2.0 positions Ogg streams only approximately: after sf_seek the first
+        // block decodes without its overlap, and near the end whole reads return wrong samples.
+        // Rewinding to frame 0 is exact, so Ogg files move by decoding forward from there.
+        seekByDecoding_ = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG;
     }
     ~SndfileDecoder() override { sf_close(file_); }
 
@@ -72,8 +76,13 @@ public:
 
     Result<uint32_t> read(int64_t start, float* const* channels, uint32_t frameCount) override {
         if (start != position_) {
-            if (sf_seek(file_, start, SEEK_SET) < 0) return readError();
-            position_ = start;
+            if (seekByDecoding_) {
+                if (!decodeTo(start)) return readError();
+                if (position_ != start) return 0u;  // beyond the end
+            } else {
+                if (sf_seek(file_, start, SEEK_SET) < 0) return readError();
+                position_ = start;
+            }
         }
         const int channelCount = info_.channels;
         uint32_t done = 0;
@@ -94,6 +103,22 @@ public:
     }
 
 private:
+    // Moves to `start` by decoding and discarding, from frame 0 when `start` lies behind.
+    // Stops early at the end of the stream. False when rewinding fails.
+    bool decodeTo(int64_t start) {
+        if (position_ < 0 || start < position_) {
+            if (sf_seek(file_, 0, SEEK_SET) < 0) return false;
+            position_ = 0;
+        }
+        while (position_ < start) {
+            const auto want = static_cast<sf_count_t>(std::min<int64_t>(kScratchFrames, start - position_));
+            const sf_count_t got = sf_readf_float(file_, scratch_.data(), want);
+            if (got <= 0) break;
+            position_ += got;
+        }
+        return true;
+    }
+
     Error readError() {
         position_ = -1;
         return Error{errc::kAudioFile, errc::kReadFailed,
@@ -104,6 +129,7 @@ private:
     SF_INFO info_;
     int64_t length_ = 0;
     int64_t position_ = 0;
+    bool seekByDecoding_ = false;
     std::vector<float> scratch_;
 };
 
