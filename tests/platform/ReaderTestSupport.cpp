@@ -1,0 +1,172 @@
+#include "ReaderTestSupport.h"
+
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+namespace korvanta::test {
+
+Signal onGrid(Signal signal, int bits) {
+    const double scale = std::ldexp(1.0, bits - 1);
+    for (auto& channel : signal.channels) {
+        for (auto& x : channel) {
+            const double q = std::clamp(std::round(x * scale), -scale, scale - 1.0);
+            x = static_cast<float>(q / scale);
+        }
+    }
+    return signal;
+}
+
+Signal readRange(AudioFileReader& reader, int64_t start, uint32_t frames) {
+    Signal s;
+    s.sampleRate = reader.processingFormat().sampleRate;
+    const int channels = reader.processingFormat().channelCount;
+    s.channels.assign(static_cast<size_t>(channels), {});
+    auto buffer = PcmBuffer::allocate(reader.processingFormat(), frames);
+    if (!buffer) {
+        ADD_FAILURE() << "no buffer";
+        return s;
+    }
+    reader.setFramePosition(start);
+    auto status = reader.read(*buffer);
+    EXPECT_TRUE(status.ok()) << (status.ok() ? "" : status.error().description());
+    for (int c = 0; c < channels; ++c) {
+        s.channels[c].assign(buffer->channel(c), buffer->channel(c) + buffer->frameLength());
+    }
+    return s;
+}
+
+Signal readSequential(AudioFileReader& reader, uint32_t chunkFrames) {
+    Signal s;
+    s.sampleRate = reader.processingFormat().sampleRate;
+    const int channels = reader.processingFormat().channelCount;
+    s.channels.assign(static_cast<size_t>(channels), {});
+    auto buffer = PcmBuffer::allocate(reader.processingFormat(), chunkFrames);
+    if (!buffer) {
+        ADD_FAILURE() << "no buffer";
+        return s;
+    }
+    reader.setFramePosition(0);
+    for (;;) {
+        auto status = reader.read(*buffer);
+        EXPECT_TRUE(status.ok()) << (status.ok() ? "" : status.error().description());
+        if (!status.ok() || buffer->frameLength() == 0) break;
+        for (int c = 0; c < channels; ++c) {
+            s.channels[c].insert(s.channels[c].end(), buffer->channel(c),
+                                 buffer->channel(c) + buffer->frameLength());
+        }
+    }
+    return s;
+}
+
+Result<std::unique_ptr<AudioFileReader>> openWith(Backend backend, const std::filesystem::path& path) {
+    if (backend == Backend::registry) return AudioFileReader::open(path);
+    DecoderOpening opening = openWithFfmpeg(path);
+    if (auto* decoder = std::get_if<std::unique_ptr<AudioDecoder>>(&opening)) {
+        return std::make_unique<AudioFileReader>(std::move(*decoder), path);
+    }
+    if (auto* error = std::get_if<Error>(&opening)) return *error;
+    return Error{errc::kAudioFile, errc::kNotAudio, "FFmpeg does not take this file"};
+}
+
+double correlation(const Signal& source, const Signal& decoded, int channel, int lag) {
+    const auto& a = source.channels[static_cast<size_t>(channel)];
+    const auto& b = decoded.channels[static_cast<size_t>(channel)];
+    double ab = 0.0, aa = 0.0, bb = 0.0;
+    for (size_t i = 0; i < a.size() && i + static_cast<size_t>(lag) < b.size(); ++i) {
+        const double x = a[i];
+        const double y = b[i + static_cast<size_t>(lag)];
+        ab += x * y;
+        aa += x * x;
+        bb += y * y;
+    }
+    return (aa > 0.0 && bb > 0.0) ? ab / std::sqrt(aa * bb) : 0.0;
+}
+
+double rmsDb(const Signal& signal, int channel) {
+    const auto& x = signal.channels[static_cast<size_t>(channel)];
+    double sum = 0.0;
+    for (float v : x) sum += static_cast<double>(v) * v;
+    return 10.0 * std::log10(sum / std::max<size_t>(x.size(), 1) + 1e-30);
+}
+
+int bestLag(const Signal& source, const Signal& decoded, int maxLag) {
+    // A window away from the start, where every codec has settled.
+    constexpr size_t kFrom = 4096, kWindow = 16384;
+    const auto& a = source.channels[0];
+    const auto& b = decoded.channels[0];
+    int best = -1;
+    double bestScore = -1.0;
+    for (int lag = 0; lag <= maxLag; ++lag) {
+        double ab = 0.0, bb = 0.0;
+        for (size_t i = kFrom; i < kFrom + kWindow && i < a.size() && i + lag < b.size(); ++i) {
+            ab += static_cast<double>(a[i]) * b[i + lag];
+            bb += static_cast<double>(b[i + lag]) * b[i + lag];
+        }
+        const double score = bb > 0.0 ? ab / std::sqrt(bb) : 0.0;
+        if (score > bestScore) {
+            bestScore = score;
+            best = lag;
+        }
+    }
+    return best;
+}
+
+int64_t ffprobePacketCount(const std::filesystem::path& path) {
+    int status = 0;
+    const std::string out = runCommand(
+        "ffprobe -v error -select_streams a:0 -count_packets -show_entries stream=nb_read_packets "
+        "-of default=noprint_wrappers=1:nokey=1 " + shellQuote(path.string()), &status);
+    EXPECT_EQ(status, 0) << out;
+    return std::atoll(out.c_str());
+}
+
+std::string ffprobeStreamField(const std::filesystem::path& path, const std::string& field) {
+    int status = 0;
+    std::string out = runCommand("ffprobe -v error -select_streams a:0 -show_entries stream=" + field +
+                                     " -of default=noprint_wrappers=1:nokey=1 " +
+                                     shellQuote(path.string()),
+                                 &status);
+    EXPECT_EQ(status, 0) << out;
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+    return out;
+}
+
+void writeBytes(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(out.good()) << path;
+}
+
+std::string readBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+int runUnprivileged(const std::function<int()>& check) {
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid < 0) return 201;
+    if (pid == 0) {
+        if (::geteuid() == 0) {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) {
+                ::_exit(200);
+            }
+        }
+        ::_exit(check());
+    }
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid) return 201;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 201;
+}
+
+}  // namespace korvanta::test
