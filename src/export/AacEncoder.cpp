@@ -81,13 +81,18 @@ int chooseSampleRate(const AVCodec& codec, double inputRate) {
     return integral && static_cast<int64_t>(rounded) % 11025 == 0 ? 44100 : 48000;
 }
 
-// The encoder's own layout with `channelCount` channels, if it has one.
-const AVChannelLayout* chooseLayout(const AVCodec& codec, int channelCount) {
-    if (!codec.ch_layouts) return nullptr;
-    for (const AVChannelLayout* layout = codec.ch_layouts; layout->nb_channels != 0; ++layout) {
-        if (layout->nb_channels == channelCount) return layout;
+// The layout the stream is encoded in: one the encoder lists with `channelCount` channels, else
+// (FFmpeg 5.1 lists none for AAC) FFmpeg's default layout of that count, which the encoder accepts
+// or refuses when it is opened.
+bool chooseLayout(const AVCodec& codec, int channelCount, AVChannelLayout& layout) {
+    if (codec.ch_layouts) {
+        for (const AVChannelLayout* listed = codec.ch_layouts; listed->nb_channels != 0; ++listed) {
+            if (listed->nb_channels == channelCount) return av_channel_layout_copy(&layout, listed) >= 0;
+        }
+        return false;
     }
-    return nullptr;
+    av_channel_layout_default(&layout, channelCount);
+    return true;
 }
 
 }  // namespace
@@ -140,12 +145,6 @@ Result<std::unique_ptr<AacEncoder>> AacEncoder::create(std::unique_ptr<AudioFile
 
     const AVCodec* aac = avcodec_find_encoder_by_name("aac");
     if (!aac) return unavailable("FFmpeg has no AAC encoder.");
-    const AVChannelLayout* layout = chooseLayout(*aac, format.channelCount);
-    if (!layout) {
-        return unavailable("AAC has no layout for " + std::to_string(format.channelCount) +
-                           " channels.");
-    }
-
     auto state = std::make_unique<State>();
     state->inputFrames = reader->length();
     state->inputRate = static_cast<int>(std::lround(format.sampleRate));
@@ -156,7 +155,10 @@ Result<std::unique_ptr<AacEncoder>> AacEncoder::create(std::unique_ptr<AudioFile
     AVCodecContext& codec = *state->codec;
     codec.sample_fmt = AV_SAMPLE_FMT_FLTP;
     codec.sample_rate = outputRate;
-    if (av_channel_layout_copy(&codec.ch_layout, layout) < 0) return unavailable("out of memory.");
+    if (!chooseLayout(*aac, format.channelCount, codec.ch_layout)) {
+        return unavailable("AAC has no layout for " + std::to_string(format.channelCount) +
+                           " channels.");
+    }
     const int64_t frameCapBitRate =
         static_cast<int64_t>(kAacMaxBitsPerChannelFrame) * format.channelCount * outputRate /
         kAacFrameSamples;
@@ -166,7 +168,8 @@ Result<std::unique_ptr<AacEncoder>> AacEncoder::create(std::unique_ptr<AudioFile
     // MPEG-4 files carry the decoder configuration once, in the header.
     codec.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (const int opened = avcodec_open2(&codec, aac, nullptr); opened < 0) {
-        return unavailable(ffmpegMessage(opened) + ".");
+        return unavailable("it refuses " + std::to_string(format.channelCount) + " channels at " +
+                           std::to_string(outputRate) + " Hz (" + ffmpegMessage(opened) + ").");
     }
 
     if (outputRate != state->inputRate || std::round(format.sampleRate) != format.sampleRate) {

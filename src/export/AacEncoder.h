@@ -15,7 +15,7 @@ namespace korvanta {
 
 namespace errc {
 inline constexpr const char* kAacEncoder = "AacEncoder";
-// No AAC encoder is available, or it refuses the stream (channel count without an AAC layout).
+// No AAC encoder is available, or it refuses the stream (a channel count AAC cannot carry).
 inline constexpr int kEncoderUnavailable = 1;
 // Resampling or encoding failed part-way.
 inline constexpr int kEncodeFailed = 2;
@@ -30,9 +30,9 @@ inline constexpr int kNoAudio = 4;
 //
 // Format: FFmpeg's native AAC-LC encoder at 128 kb/s per channel (256 kb/s for stereo), lowered
 // where the AAC frame size caps it at low sample rates. The input's own rate is kept when AAC has
-// it; other rates are resampled to 44100 Hz (multiples of 11025 Hz) or 48000 Hz. Mono and 2 to 6
-// or 8 channels are encoded in the AAC layout of that count; 7 and more than 8 channels are
-// refused. The encoder's start delay is recorded in the file's edit list and the last packet's
+// it; other rates are resampled to 44100 Hz (multiples of 11025 Hz) or 48000 Hz. Channels are
+// taken in FFmpeg's default layout for their count, without remixing: 1 to 8 and 16 channels
+// encode, other counts are refused. The encoder's start delay is recorded in the file's edit list and the last packet's
 // duration ends the stream at the input's length, so decoders give back as many frames as the
 // input had (after resampling, the converted count).
 //

@@ -1,0 +1,215 @@
+#include "export/AacEncoder.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "ExportTestSupport.h"
+
+namespace korvanta::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Index of the first frame whose magnitude reaches `threshold` in channel 0, or -1.
+int64_t firstFrameAbove(const Signal& signal, float threshold) {
+    const auto& samples = signal.channels.at(0);
+    for (size_t i = 0; i < samples.size(); ++i) {
+        if (std::fabs(samples[i]) >= threshold) return static_cast<int64_t>(i);
+    }
+    return -1;
+}
+
+struct FormatCase {
+    double inputRate;
+    int channels;
+    int expectedRate;  // the encoded stream's rate
+};
+
+class AacEncoderFormats : public ::testing::TestWithParam<FormatCase> {};
+
+// Every rate and channel layout a mastering rendering can have must come out as AAC of the same
+// length, with the sound where it was: the encoder's start delay must be hidden by the file, not
+// heard as a shift.
+TEST_P(AacEncoderFormats, KeepsLengthAndTimingOfTheInput) {
+    const FormatCase c = GetParam();
+    ScratchFolder folder;
+    const double seconds = 1.5;
+    const size_t frames = static_cast<size_t>(seconds * c.inputRate);
+    const size_t onset = static_cast<size_t>(0.5 * c.inputRate);
+    // Silence, then a 1 kHz tone from 0.5 s on: the onset shows any shift in time.
+    const Signal input = makeSignal(c.inputRate, c.channels, frames, [&](int channel, size_t i) {
+        if (i < onset) return 0.0f;
+        return 0.5f * static_cast<float>(std::sin(2.0 * M_PI * 1000.0 * (i + 40 * channel) / c.inputRate));
+    });
+    const fs::path source = folder / "input.wav";
+    writeWav(source, input);
+
+    auto encoder = AacEncoder::create(source);
+    ASSERT_TRUE(encoder) << encoder.error().description();
+    EXPECT_EQ(encoder.value()->sampleRate(), c.expectedRate);
+    EXPECT_EQ(encoder.value()->bitRate(), std::min<int64_t>(128000 * c.channels,
+                                                            6144LL * c.channels * c.expectedRate / 1024));
+    const fs::path output = folder / "output.m4a";
+    const Status encoded = encoder.value()->encode(output);
+    ASSERT_TRUE(encoded) << encoded.error().description();
+
+    const ProbedFile probed = probeFile(output);
+    const ProbedStream* audio = probed.firstOfType("audio");
+    ASSERT_NE(audio, nullptr);
+    EXPECT_EQ(audio->codecName, "aac");
+    EXPECT_EQ(audio->sampleRate, c.expectedRate);
+    EXPECT_EQ(audio->channels, c.channels);
+    EXPECT_EQ(probed.firstOfType("video"), nullptr) << "no cover was set";
+    // The file states the input's length to the frame (the resampler may add or drop one): this
+    // is where decoders cut the encoder's end padding.
+    const double expectedFrames = seconds * c.expectedRate;
+    EXPECT_NEAR(static_cast<double>(audio->durationTs), expectedFrames, 2.0);
+
+    // The ffmpeg tool honours the start of the edit list but still decodes the last frame's
+    // padding: the decoded length lies between the stated one and one AAC frame more.
+    const Signal decoded = decodeWithFfmpeg(folder, output);
+    ASSERT_EQ(decoded.channelCount(), c.channels);
+    EXPECT_GE(static_cast<double>(decoded.frameCount()), expectedFrames - 2.0);
+    EXPECT_LE(static_cast<double>(decoded.frameCount()), expectedFrames + 1024.0 + 2.0);
+    const double onsetSeconds = static_cast<double>(firstFrameAbove(decoded, 0.1f)) / decoded.sampleRate;
+    EXPECT_NEAR(onsetSeconds, 0.5, 0.003) << "priming must not shift the audio";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RatesAndChannels, AacEncoderFormats,
+    ::testing::Values(FormatCase{44100, 2, 44100}, FormatCase{48000, 2, 48000},
+                      FormatCase{44100, 1, 44100}, FormatCase{48000, 1, 48000},
+                      FormatCase{96000, 2, 96000}, FormatCase{22050, 2, 22050},
+                      FormatCase{8000, 1, 8000},     // bit rate capped by the AAC frame size
+                      FormatCase{44100, 6, 44100},   // 5.1
+                      FormatCase{192000, 2, 48000},  // not an AAC rate: resampled
+                      FormatCase{176400, 2, 44100},  // 44.1 kHz family
+                      FormatCase{37800, 1, 48000}),
+    [](const auto& info) {
+        return std::to_string(static_cast<int>(info.param.inputRate)) + "Hz_" +
+               std::to_string(info.param.channels) + "ch";
+    });
+
+// The encoder must not pass off a lossy copy of wrong audio: the decoded tone stays close to the
+// input (AAC at 256 kb/s keeps a plain sine to well within 1 %).
+TEST(AacEncoder, DecodedAudioMatchesTheInput) {
+    ScratchFolder folder;
+    const Signal input = makeSine(44100, 2, 1.0, 440.0, 0.5f);
+    writeWav(folder / "sine.wav", input);
+    auto encoder = AacEncoder::create(folder / "sine.wav");
+    ASSERT_TRUE(encoder);
+    ASSERT_TRUE(encoder.value()->encode(folder / "sine.m4a"));
+    const Signal decoded = decodeWithFfmpeg(folder, folder / "sine.m4a");
+    ASSERT_EQ(decoded.channelCount(), 2);
+    double error = 0.0, energy = 0.0;
+    const size_t n = std::min(decoded.frameCount(), input.frameCount());
+    for (int c = 0; c < 2; ++c) {
+        for (size_t i = 2048; i + 2048 < n; ++i) {
+            const double d = decoded.channels[c][i] - input.channels[c][i];
+            error += d * d;
+            energy += double(input.channels[c][i]) * input.channels[c][i];
+        }
+    }
+    EXPECT_LT(10.0 * std::log10(error / energy), -40.0) << "signal-to-error ratio above 40 dB";
+}
+
+TEST(AacEncoder, StoresTheCoverAsAnAttachedPicture) {
+    ScratchFolder folder;
+    writeWav(folder / "song.wav", makeSine(44100, 2, 0.5, 440.0, 0.5f));
+    auto cover = makeCoverJpeg(makeImage(folder, "testsrc=s=120x90", "cover.png"));
+    ASSERT_TRUE(cover) << cover.error().description();
+
+    auto encoder = AacEncoder::create(folder / "song.wav");
+    ASSERT_TRUE(encoder);
+    encoder.value()->setCoverArt(cover.value());
+    encoder.value()->setFastStart(true);
+    ASSERT_TRUE(encoder.value()->encode(folder / "song.m4a"));
+
+    const ProbedFile probed = probeFile(folder / "song.m4a");
+    EXPECT_EQ(probed.majorBrand, "M4A ") << "an M4A file, not a generic MP4";
+    const ProbedStream* video = probed.firstOfType("video");
+    ASSERT_NE(video, nullptr);
+    EXPECT_EQ(video->codecName, "mjpeg");
+    EXPECT_TRUE(video->attachedPicture);
+    EXPECT_EQ(video->width, 120);
+    EXPECT_EQ(video->height, 90);
+    EXPECT_EQ(extractCover(folder, folder / "song.m4a"), cover->data)
+        << "the stored cover is the JPEG given, byte for byte";
+}
+
+TEST(AacEncoder, CancellationLeavesNoFileAndReportsCancelled) {
+    ScratchFolder folder;
+    writeWav(folder / "long.wav", makeNoise(44100, 2, 3.0, 0.3f, 7));
+    auto encoder = AacEncoder::create(folder / "long.wav");
+    ASSERT_TRUE(encoder);
+    double lastFraction = -1.0;
+    bool increasing = true;
+    encoder.value()->setProgressHandler([&](double fraction) {
+        increasing = increasing && fraction >= lastFraction;
+        lastFraction = fraction;
+    });
+    encoder.value()->setCancellationCheck([&] { return lastFraction >= 0.3; });
+    const Status encoded = encoder.value()->encode(folder / "long.m4a");
+    ASSERT_FALSE(encoded);
+    EXPECT_EQ(encoded.error(), cancelledError());
+    EXPECT_TRUE(increasing);
+    EXPECT_GE(lastFraction, 0.3);
+    EXPECT_LT(lastFraction, 1.0) << "stopped part-way";
+    EXPECT_FALSE(fs::exists(folder / "long.m4a")) << "a cancelled encode leaves no partial file";
+}
+
+TEST(AacEncoder, ProgressReachesOneOnSuccess) {
+    ScratchFolder folder;
+    writeWav(folder / "a.wav", makeNoise(48000, 1, 1.0, 0.3f, 3));
+    auto encoder = AacEncoder::create(folder / "a.wav");
+    ASSERT_TRUE(encoder);
+    double lastFraction = -1.0;
+    encoder.value()->setProgressHandler([&](double fraction) { lastFraction = fraction; });
+    ASSERT_TRUE(encoder.value()->encode(folder / "a.m4a"));
+    EXPECT_DOUBLE_EQ(lastFraction, 1.0);
+}
+
+TEST(AacEncoder, RefusesWhatItCannotEncode) {
+    ScratchFolder folder;
+    writeWav(folder / "nine.wav", makeNoise(44100, 9, 0.2, 0.3f));
+    auto nine = AacEncoder::create(folder / "nine.wav");
+    ASSERT_FALSE(nine) << "AAC cannot carry 9 channels";
+    EXPECT_TRUE(nine.error().is(errc::kAacEncoder, errc::kEncoderUnavailable));
+
+    writeWav(folder / "empty.wav", Signal{44100, {{}, {}}});
+    auto empty = AacEncoder::create(folder / "empty.wav");
+    ASSERT_FALSE(empty);
+    EXPECT_TRUE(empty.error().is(errc::kAacEncoder, errc::kNoAudio));
+
+    auto missing = AacEncoder::create(folder / "missing.wav");
+    ASSERT_FALSE(missing);
+    EXPECT_TRUE(missing.error().is(errc::kAudioFile, errc::kNoSuchFile));
+}
+
+TEST(AacEncoder, NeverOverwritesAnExistingFileAndWritesOnce) {
+    ScratchFolder folder;
+    writeWav(folder / "a.wav", makeSine(44100, 2, 0.2, 440.0, 0.5f));
+    writeBytes(folder / "taken.m4a", Bytes{1, 2, 3});
+    auto encoder = AacEncoder::create(folder / "a.wav");
+    ASSERT_TRUE(encoder);
+    const Status first = encoder.value()->encode(folder / "taken.m4a");
+    ASSERT_FALSE(first);
+    EXPECT_TRUE(first.error().is(errc::kAacEncoder, errc::kOutputFailed));
+    EXPECT_EQ(readBytes(folder / "taken.m4a"), (Bytes{1, 2, 3})) << "the existing file is untouched";
+    EXPECT_FALSE(encoder.value()->encode(folder / "other.m4a")) << "one file per encoder";
+}
+
+TEST(AacEncoder, UnwritableOutputFailsCleanly) {
+    ScratchFolder folder;
+    writeWav(folder / "a.wav", makeSine(44100, 2, 0.2, 440.0, 0.5f));
+    writeBytes(folder / "plain-file", Bytes{0});
+    auto encoder = AacEncoder::create(folder / "a.wav");
+    ASSERT_TRUE(encoder);
+    const Status encoded = encoder.value()->encode(folder / "plain-file" / "out.m4a");
+    ASSERT_FALSE(encoded) << "a path below a regular file cannot be created";
+    EXPECT_TRUE(encoded.error().is(errc::kAacEncoder, errc::kOutputFailed));
+}
+
+}  // namespace
+}  // namespace korvanta::test

@@ -1,0 +1,152 @@
+#include "export/ExportWriter.h"
+
+#include <gtest/gtest.h>
+
+#include "ExportTestSupport.h"
+
+namespace korvanta::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ExportWriterTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        source = folder / "Song_master.wav";
+        writeWav(source, makeSine(44100, 2, 0.8, 330.0, 0.5f), WavSampleFormat::int16);
+        exports = folder / "exports";
+        fs::create_directory(exports);
+    }
+    // Names in the export folder: the exports and nothing half-written beside them.
+    std::vector<std::string> exportedNames() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(exports)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    ScratchFolder folder;
+    fs::path source;
+    fs::path exports;
+    MemoryPreferences store;
+};
+
+TEST_F(ExportWriterTest, WavIsAByteCopyWithoutArtworkAndReplacesAnOldFile) {
+    store.setBool("globalArtworkEnabled", true);
+    store.setBytes("globalArtworkData", makeImage(folder, "color=c=red:s=32x32", "art.png"));
+    const fs::path destination = exports / "Song (MASTER).wav";
+    writeBytes(destination, Bytes(100, 'o'));
+
+    ASSERT_TRUE(writeExportFile(source, destination, ExportFormat::wav, std::nullopt, store));
+    EXPECT_EQ(readBytes(destination), readBytes(source)) << "WAV exports are exact copies, no cover";
+    EXPECT_EQ(exportedNames(), std::vector<std::string>{"Song (MASTER).wav"});
+}
+
+TEST_F(ExportWriterTest, M4aCarriesTheSessionCoverAsBaselineJpeg) {
+    store.setBool("globalArtworkEnabled", true);
+    store.setBytes("globalArtworkData", makeImage(folder, "color=c=blue:s=50x40", "stored.png"));
+    const Bytes session = makeImage(folder, "testsrc=s=100x80", "session.png");
+    const fs::path destination = exports / "Song (MASTER).m4a";
+
+    ASSERT_TRUE(writeExportFile(source, destination, ExportFormat::m4a, session, store));
+    const ProbedFile probed = probeFile(destination);
+    const ProbedStream* audio = probed.firstOfType("audio");
+    ASSERT_NE(audio, nullptr);
+    EXPECT_EQ(audio->codecName, "aac");
+    EXPECT_EQ(probed.majorBrand, "M4A ");
+    EXPECT_NEAR(audio->durationSeconds, 0.8, 0.001) << "the export keeps the rendering's length";
+    const ProbedStream* cover = probed.firstOfType("video");
+    ASSERT_NE(cover, nullptr);
+    EXPECT_TRUE(cover->attachedPicture);
+    EXPECT_EQ(cover->width, 100) << "the batch's own image wins over the stored one";
+
+    const JpegLayout layout = parseJpeg(extractCover(folder, destination));
+    EXPECT_TRUE(layout.baseline);
+    EXPECT_FALSE(layout.progressive);
+    EXPECT_EQ(layout.width, 100);
+    EXPECT_EQ(exportedNames(), std::vector<std::string>{"Song (MASTER).m4a"});
+}
+
+// Which cover an M4A export gets, from the switch, the batch image and the stored image.
+TEST_F(ExportWriterTest, CoverFollowsTheArtworkSettings) {
+    const Bytes stored = makeImage(folder, "color=c=blue:s=50x40", "stored.png");
+    const struct {
+        const char* name;
+        std::optional<bool> enabled;
+        std::optional<Bytes> session;
+        std::optional<Bytes> storedData;
+        int expectedCoverWidth;  // 0: no cover
+    } cases[] = {
+        {"stored image used without a batch image", true, std::nullopt, stored, 50},
+        {"switch off", false, std::nullopt, stored, 0},
+        {"switch absent", std::nullopt, std::nullopt, stored, 0},
+        {"switch on, no image anywhere", true, std::nullopt, std::nullopt, 0},
+        {"unreadable image is left out", true, Bytes{'j', 'u', 'n', 'k'}, stored, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        MemoryPreferences settings;
+        if (c.enabled) settings.setBool("globalArtworkEnabled", *c.enabled);
+        if (c.storedData) settings.setBytes("globalArtworkData", *c.storedData);
+        const fs::path destination = exports / "Song (FINAL).m4a";
+        ASSERT_TRUE(writeExportFile(source, destination, ExportFormat::m4a, c.session, settings))
+            << "artwork problems never fail the export";
+        const ProbedFile probed = probeFile(destination);
+        ASSERT_NE(probed.firstOfType("audio"), nullptr);
+        EXPECT_EQ(probed.firstOfType("audio")->codecName, "aac");
+        const ProbedStream* cover = probed.firstOfType("video");
+        EXPECT_EQ(cover ? cover->width : 0, c.expectedCoverWidth);
+        EXPECT_EQ(exportedNames(), std::vector<std::string>{"Song (FINAL).m4a"})
+            << "the previous export is replaced";
+    }
+}
+
+TEST_F(ExportWriterTest, UnwritableDestinationReportsFailure) {
+    writeBytes(folder / "not-a-folder", Bytes{1});
+    for (ExportFormat format : allExportFormats) {
+        SCOPED_TRACE(std::string(rawValue(format)));
+        const fs::path destination = folder / "not-a-folder" / "Song (MASTER).m4a";
+        EXPECT_FALSE(writeExportFile(source, destination, format, std::nullopt, store))
+            << "a path below a regular file cannot be written";
+        const fs::path folderAtName = exports / "taken";
+        fs::create_directory(folderAtName);
+        EXPECT_FALSE(writeExportFile(source, folderAtName, format, std::nullopt, store))
+            << "a folder at the destination's name is not replaced";
+        EXPECT_TRUE(fs::is_directory(folderAtName));
+    }
+    EXPECT_EQ(exportedNames(), std::vector<std::string>{"taken"}) << "no partial files left";
+}
+
+TEST_F(ExportWriterTest, MissingSourceReportsFailure) {
+    for (ExportFormat format : allExportFormats) {
+        EXPECT_FALSE(writeExportFile(folder / "gone.wav", exports / "gone.out", format, std::nullopt,
+                                     store));
+    }
+    EXPECT_TRUE(exportedNames().empty());
+}
+
+TEST_F(ExportWriterTest, SourceTheEncoderRefusesIsCopied) {
+    const fs::path nine = folder / "nine.wav";
+    writeWav(nine, makeNoise(44100, 9, 0.2, 0.3f, 4));
+    const fs::path destination = exports / "nine (MASTER).m4a";
+    ASSERT_TRUE(writeExportFile(nine, destination, ExportFormat::m4a, std::nullopt, store));
+    EXPECT_EQ(readBytes(destination), readBytes(nine)) << "the fallback is the source's bytes";
+}
+
+TEST_F(ExportWriterTest, MonoAnd48kHzRenderingsExportAtTheirOwnFormat) {
+    const fs::path mono = folder / "mono.wav";
+    writeWav(mono, makeSine(48000, 1, 0.5, 500.0, 0.4f), WavSampleFormat::int24);
+    const fs::path destination = exports / "mono (FINAL).m4a";
+    ASSERT_TRUE(writeExportFile(mono, destination, ExportFormat::m4a, std::nullopt, store));
+    const ProbedFile probed = probeFile(destination);
+    const ProbedStream* audio = probed.firstOfType("audio");
+    ASSERT_NE(audio, nullptr);
+    EXPECT_EQ(audio->channels, 1);
+    EXPECT_EQ(audio->sampleRate, 48000);
+    EXPECT_NEAR(audio->durationSeconds, 0.5, 0.001);
+}
+
+}  // namespace
+}  // namespace korvanta::test
