@@ -1,0 +1,50 @@
+// analyzeAudioFile: opens the file, reads its analysis window in one piece and measures it.
+//
+// The window is W = min(UInt32(sr · 120), L) frames, sr the file's rate in single precision and L
+// its length. A file longer than sr · 120 frames is read from (L − W) / 2 (integer halving), i.e.
+// its central two minutes; any other file from frame 0. What is measured on the window is
+// described with measureLoudness().
+//
+// Memory: the window buffer (W frames × channels of float) and a few kilobytes per minute of
+// audio for the window sums; nothing is kept between calls.
+
+#include "engine/LoudnessMeter.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "engine/LoudnessMeasurement.h"
+#include "platform/AudioFileReader.h"
+#include "platform/PcmBuffer.h"
+
+namespace korvanta {
+
+Result<AudioStats> analyzeAudioFile(const std::filesystem::path& path) {
+    auto opened = AudioFileReader::open(path);
+    if (!opened) return opened.error();
+    AudioFileReader& file = *opened.value();
+
+    const int64_t length = file.length();
+    if (length < 1) return Error{errc::kApp, errc::kEmptyAudioFile, "Audio file is empty"};
+
+    const AudioFormat format = file.processingFormat();
+    const auto sampleRate = static_cast<float>(format.sampleRate);
+    const float maxWindow = sampleRate * 120.0f;
+    // The largest float below 2^32, so that the conversion cannot overflow.
+    constexpr float kLargestWindow = 4294967040.0f;
+    const uint32_t fullWindow =
+        maxWindow > 0.0f ? static_cast<uint32_t>(std::min(maxWindow, kLargestWindow)) : 0;
+    const auto window = static_cast<uint32_t>(std::min<int64_t>(fullWindow, length));
+
+    auto buffer = PcmBuffer::allocate(format, window);
+    if (!buffer) {
+        return Error{errc::kApp, errc::kBufferNotCreated, "Nu s-a putut crea buffer-ul audio"};
+    }
+    file.setFramePosition(double(length) > double(maxWindow) ? (length - window) / 2 : 0);
+    if (auto status = file.read(*buffer); !status) return status.error();
+
+    return measureLoudness(buffer->floatChannelData(), buffer->channelCount(),
+                           buffer->frameLength(), sampleRate);
+}
+
+}  // namespace korvanta
