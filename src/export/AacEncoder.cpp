@@ -106,6 +106,7 @@ struct AacEncoder::State {
     std::optional<JpegImage> cover;
     bool fastStart = false;
     bool used = false;
+    bool fileOpened = false;  // the output file was created, so a failure must remove it
     ProgressHandler progress;
     CancellationCheck isCancelled;
 
@@ -223,7 +224,7 @@ Status AacEncoder::encode(const fs::path& output) {
         } catch (const std::bad_alloc&) {
             status = encodeFailed("out of memory.");
         }
-        created = context->pb != nullptr;
+        created = state_->fileOpened;
         state_->output = nullptr;
         state_->audioStream = nullptr;
     }
@@ -259,6 +260,7 @@ Status AacEncoder::State::run(const fs::path& path) {
         output->pb = nullptr;
         return outputFailed(path, ffmpegMessage(opened) + ".");
     }
+    fileOpened = true;
     AVDictionary* options = nullptr;
     if (fastStart) av_dict_set(&options, "movflags", "+faststart", 0);
     const int headerWritten = avformat_write_header(output, &options);
@@ -341,12 +343,14 @@ Status AacEncoder::State::run(const fs::path& path) {
     if (const int closed = avio_closep(&output->pb); closed < 0) {
         return outputFailed(path, ffmpegMessage(closed) + ".");
     }
-    output->pb = nullptr;
     return {};
 }
 
 Status AacEncoder::State::writeCover() {
     const int index = static_cast<int>(output->nb_streams) - 1;
+    if (cover->data.empty() || cover->data.size() > static_cast<size_t>(INT32_MAX / 2)) {
+        return encodeFailed("the cover picture is empty or too large.");
+    }
     std::unique_ptr<AVPacket, PacketDeleter> picture(av_packet_alloc());
     if (!picture || av_new_packet(picture.get(), static_cast<int>(cover->data.size())) < 0) {
         return encodeFailed("out of memory.");

@@ -11,17 +11,15 @@ namespace korvanta {
 
 namespace fs = std::filesystem;
 
-namespace ConversionError {
-
-Error exportFailure(std::string message) {
+Error AudioConverter::ConversionError::exportFailure(std::string message) {
     return Error{kDomain, kExportFailure, std::move(message)};
 }
-Error fileNotFound() { return Error{kDomain, kFileNotFound, "The input file was not found."}; }
-Error unsupportedFormat() {
+Error AudioConverter::ConversionError::fileNotFound() {
+    return Error{kDomain, kFileNotFound, "The input file was not found."};
+}
+Error AudioConverter::ConversionError::unsupportedFormat() {
     return Error{kDomain, kUnsupportedFormat, "The export format is not supported."};
 }
-
-}  // namespace ConversionError
 
 namespace {
 

@@ -64,6 +64,9 @@ bool writeExportFile(const fs::path& sourceURL, const fs::path& destinationURL, 
     } catch (const std::exception& error) {
         std::cout << "Export failed: " << error.what() << std::endl;
         return false;
+    } catch (...) {
+        std::cout << "Export failed" << std::endl;
+        return false;
     }
 }
 

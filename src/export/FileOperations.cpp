@@ -71,7 +71,12 @@ Status copyFileReplacing(const fs::path& source, const fs::path& destination) {
     std::error_code ec;
     if (fs::equivalent(source, destination, ec)) return {};
     const fs::path partial = partialFilePath(destination);
-    if (Status copied = copyFileBytes(source, partial); !copied) return copied;
+    if (!fs::copy_file(source, partial, fs::copy_options::none, ec)) {
+        if (!ec) ec = std::make_error_code(std::errc::io_error);
+        std::error_code ignored;
+        fs::remove(partial, ignored);
+        return fileSystemError("Couldn't copy " + quoted(source) + " to " + quoted(destination), ec);
+    }
     return moveIntoPlace(partial, destination);
 }
 

@@ -74,6 +74,11 @@ TEST_P(AacEncoderFormats, KeepsLengthAndTimingOfTheInput) {
     EXPECT_LE(static_cast<double>(decoded.frameCount()), expectedFrames + 1024.0 + 2.0);
     const double onsetSeconds = static_cast<double>(firstFrameAbove(decoded, 0.1f)) / decoded.sampleRate;
     EXPECT_NEAR(onsetSeconds, 0.5, 0.003) << "priming must not shift the audio";
+
+    // Our own reader, which cuts at the stated length, gives back the input's length.
+    const Signal read = readAll(output);
+    EXPECT_NEAR(static_cast<double>(read.frameCount()), expectedFrames, 2.0);
+    EXPECT_NEAR(static_cast<double>(firstFrameAbove(read, 0.1f)) / read.sampleRate, 0.5, 0.003);
 }
 
 INSTANTIATE_TEST_SUITE_P(

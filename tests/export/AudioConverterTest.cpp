@@ -9,6 +9,7 @@ namespace korvanta::test {
 namespace {
 
 namespace fs = std::filesystem;
+using ConversionError = AudioConverter::ConversionError;
 
 // Outputs land in the shared private temporary folder: every test names its songs uniquely and
 // removes what it made.
