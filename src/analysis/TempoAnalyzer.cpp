@@ -25,8 +25,8 @@ constexpr int kTempoStep = 2;
 constexpr int kCandidateCount = (BPMAnalyzer::MAX_BPM - BPMAnalyzer::MIN_BPM) / kTempoStep + 1;  // 51
 constexpr size_t kCacheCapacity = 25;
 
-// π as the estimate has always used it: the single-precision value just below π. Changing it
-// moves the phases of long envelopes enough to flip near-ties.
+// π rounded down to single precision. It is part of the estimate's definition: the phases of long
+// envelopes depend on it, and with them which of two near-equal candidates wins.
 constexpr float kPi = 3.1415925f;
 
 // Sums with eight independent partial sums: the compiler keeps them in vector registers without
