@@ -1,13 +1,17 @@
 #include "engine/MasteringRenderer.h"
 
 #include <algorithm>
-#include <cmath>
+#include <array>
+#include <atomic>
 #include <memory>
+#include <optional>
+#include <semaphore>
 #include <system_error>
 #include <vector>
 
 #include "engine/PeakLimiter.h"
 #include "platform/PcmBuffer.h"
+#include "platform/SerialExecutor.h"
 #include "platform/WavWriter.h"
 
 namespace korvanta {
@@ -37,6 +41,15 @@ Status prepareOutputLocation(const std::filesystem::path& output) {
     return {};
 }
 
+// Chunks in flight: one being read and limited here while the previous ones are limited on the
+// helper and written.
+constexpr size_t kSlots = 3;
+
+struct Slot {
+    std::unique_ptr<PcmBuffer> buffer;
+    std::binary_semaphore helperDone{0};  // the helper has limited its channels of this chunk
+};
+
 uint32_t framesForSeconds(double sampleRate, double seconds) {
     const double frames = sampleRate * seconds;
     if (!(frames > 0.0)) return 0;
@@ -61,62 +74,132 @@ Status renderMasteringPass(AudioFileReader& input, const std::filesystem::path& 
                            const MasteringProgress& progress, const MasteringCancelled& isCancelled,
                            Preferences& preferences) {
     const AudioFormat format = input.processingFormat();
+    const int channelCount = format.channelCount;
     const int64_t length = input.length();
     const double chunkSeconds = physicalMemoryBytes() > 8'000'000'000ull ? 2.0 : 1.0;
     const uint32_t chunkFrames = static_cast<uint32_t>(
         std::min<int64_t>(length, framesForSeconds(format.sampleRate, chunkSeconds)));
 
-    std::unique_ptr<PcmBuffer> buffer = PcmBuffer::allocate(format, chunkFrames);
-    if (!buffer) return Error{errc::kApp, errc::kBufferNotCreated, "Could not create audio buffer"};
+    std::array<Slot, kSlots> slots;
+    for (Slot& slot : slots) {
+        slot.buffer = PcmBuffer::allocate(format, chunkFrames);
+        if (!slot.buffer) {
+            return Error{errc::kApp, errc::kBufferNotCreated, "Could not create audio buffer"};
+        }
+    }
 
     const bool highQuality = preferences.boolValue(kHighQualityModeKey).value_or(false);
     if (Status prepared = prepareOutputLocation(output); !prepared) return prepared;
-    auto writer = WavWriter::create(output, format,
-                                    highQuality ? WavSampleFormat::int24 : WavSampleFormat::int16);
-    if (!writer) return writer.error();
+    auto created = WavWriter::create(output, format,
+                                     highQuality ? WavSampleFormat::int24 : WavSampleFormat::int16);
+    if (!created) return created.error();
+    WavWriter& writer = *created.value();
 
     const LimiterTiming timing = limiterTimingForTempo(bpm, format.sampleRate);
     std::vector<std::unique_ptr<PeakLimiter>> limiters;
-    for (int c = 0; c < format.channelCount; ++c) {
+    for (int c = 0; c < channelCount; ++c) {
         limiters.push_back(std::make_unique<PeakLimiter>(gain, targetLUFS, limitThreshold, timing));
     }
+    // Channels [0, split) are limited on this thread, [split, channelCount) on the helper.
+    const int split = (channelCount + 1) / 2;
+    const bool useHelper = split < channelCount;
 
     auto report = [&](double value) {
         if (progress) progress(value);
     };
     report(0.0);
 
-    const uint32_t silenceFrames = framesForSeconds(format.sampleRate, 0.1);
-    double lastReported = 0.0;
-    int64_t position = 0;
-    while (position < length) {
-        if (isCancelled && isCancelled()) return cancelledError();
-
-        const uint32_t frames =
-            static_cast<uint32_t>(std::min<int64_t>(length - position, chunkFrames));
-        input.setFramePosition(position);
-        const Status read = input.read(*buffer, frames);
-        if (!read || buffer->frameLength() == 0) {
-            const uint32_t n = std::min(frames, silenceFrames);
-            if (n == 0) break;
-            buffer->setFrameLength(n);
-            for (int c = 0; c < format.channelCount; ++c) {
-                std::fill_n(buffer->channel(c), n, 0.0f);
-            }
+    // Shared with the queues' jobs. `writtenFrames` and `writeFailed` are written by the writer
+    // queue only; `writeError` is read here only after the writer queue has drained.
+    std::counting_semaphore<kSlots> freeSlots(kSlots);
+    std::atomic<int64_t> writtenFrames{0};
+    std::atomic<bool> writeFailed{false};
+    std::optional<Error> writeError;
+    std::shared_ptr<SerialExecutor> helper =
+        useHelper ? SerialExecutor::create("korvanta.render.channels") : nullptr;
+    std::shared_ptr<SerialExecutor> writerQueue = SerialExecutor::create("korvanta.render.writer");
+    // Every exit waits for the queued jobs: they use this frame's locals.
+    struct Drain {
+        SerialExecutor* helper;
+        SerialExecutor* writer;
+        ~Drain() {
+            if (helper) helper->drain();
+            writer->drain();
         }
+    } drainOnExit{helper.get(), writerQueue.get()};
 
-        const uint32_t n = buffer->frameLength();
-        for (int c = 0; c < format.channelCount; ++c) limiters[static_cast<size_t>(c)]->process(buffer->channel(c), n);
-
-        if (Status written = writer.value()->write(*buffer); !written) return written;
-        position += n;
-        const double p = static_cast<double>(position) / static_cast<double>(length);
+    double lastReported = 0.0;
+    auto reportWritten = [&] {
+        const double p = static_cast<double>(writtenFrames.load()) / static_cast<double>(length);
         if (p - lastReported >= 0.01) {
             report(p);
             lastReported = p;
         }
+    };
+
+    const uint32_t silenceFrames = framesForSeconds(format.sampleRate, 0.1);
+    bool cancelled = false;
+    int64_t position = 0;
+    for (size_t chunk = 0; position < length && !writeFailed.load(); ++chunk) {
+        reportWritten();
+        if (isCancelled && isCancelled()) {
+            cancelled = true;
+            break;
+        }
+        freeSlots.acquire();
+        Slot& slot = slots[chunk % kSlots];
+        PcmBuffer& buffer = *slot.buffer;
+
+        const uint32_t frames =
+            static_cast<uint32_t>(std::min<int64_t>(length - position, chunkFrames));
+        input.setFramePosition(position);
+        const Status read = input.read(buffer, frames);
+        if (!read || buffer.frameLength() == 0) {
+            const uint32_t n = std::min(frames, silenceFrames);
+            if (n == 0) {
+                freeSlots.release();
+                break;
+            }
+            buffer.setFrameLength(n);
+            for (int c = 0; c < channelCount; ++c) std::fill_n(buffer.channel(c), n, 0.0f);
+        }
+        const uint32_t n = buffer.frameLength();
+        const int64_t end = position + n;
+
+        Slot* const current = &slot;
+        if (useHelper) {
+            helper->async([&limiters, current, split, channelCount, n] {
+                for (int c = split; c < channelCount; ++c) {
+                    limiters[static_cast<size_t>(c)]->process(current->buffer->channel(c), n);
+                }
+                current->helperDone.release();
+            });
+        }
+        for (int c = 0; c < split; ++c) {
+            limiters[static_cast<size_t>(c)]->process(buffer.channel(c), n);
+        }
+        writerQueue->async([&freeSlots, &writtenFrames, &writeFailed, &writeError, out = &writer,
+                            current, useHelper, end] {
+            if (useHelper) current->helperDone.acquire();
+            if (!writeFailed.load()) {
+                if (Status written = out->write(*current->buffer); !written) {
+                    writeError = written.error();
+                    writeFailed.store(true);
+                } else {
+                    writtenFrames.store(end);
+                }
+            }
+            freeSlots.release();
+        });
+        position = end;
     }
-    if (Status closed = writer.value()->close(); !closed) return closed;
+
+    if (helper) helper->drain();
+    writerQueue->drain();
+    reportWritten();
+    if (writeError) return *writeError;
+    if (cancelled) return cancelledError();
+    if (Status closed = writer.close(); !closed) return closed;
     report(1.0);
     return {};
 }

@@ -12,12 +12,16 @@ namespace {
 // maximum covers. Both arrays hold `count` values and must not overlap.
 void widenWindow(const float* __restrict src, float* __restrict dst, uint32_t shift,
                  uint32_t count) {
-    const uint32_t head = std::min(shift, count);
-    for (uint32_t i = 0; i < head; ++i) dst[i] = src[i];
-    for (uint32_t i = head; i < count; ++i) {
-        const float a = src[i];
-        const float b = src[i - shift];
-        dst[i] = a > b ? a : b;
+    const size_t head = std::min(shift, count);
+    for (size_t i = 0; i < head; ++i) dst[i] = src[i];
+    const float* __restrict current = src + head;
+    const float* __restrict lagged = src;
+    float* __restrict out = dst + head;
+    const size_t rest = count - head;
+    for (size_t i = 0; i < rest; ++i) {
+        const float a = current[i];
+        const float b = lagged[i];
+        out[i] = a > b ? a : b;
     }
 }
 
@@ -63,7 +67,8 @@ PeakLimiter::PeakLimiter(float gainLinear, float targetLUFS, float ceilingDb,
       oneMinusRelease_(1.0f - timing.releaseCoef),
       loudTarget_(targetLUFS >= -13.0f),
       lookahead_(static_cast<uint32_t>(std::clamp(timing.lookaheadSamples, 1, 4096))) {
-    const float ceiling = exp10f(ceilingDb / 20.0f);
+    float ceiling = exp10f(ceilingDb / 20.0f);
+    if (std::isnan(ceiling)) ceiling = 1.0f;
     limit_ = (loudTarget_ ? 0.99f : 0.97f) * ceiling;
     knee_ = loudTarget_ ? 0.99f : 0.95f;
     drive_ = loudTarget_ ? 4.0f : 3.0f;
@@ -143,20 +148,26 @@ void PeakLimiter::processBlock(float* samples, uint32_t n) {
         for (uint32_t i = 0; i < n; ++i) {
             const float p = peak[i];
             const bool over = p > limit;
-            const float d = limit / (over ? p : 1.0f);
+            const float d = limit / p;  // unused (and possibly not finite) unless over
             const float scaled = d * scale;
             const float attackDesired = over ? d : 1.0f;
-            const float releaseDesired = over ? (scaled < 1.0f ? scaled : 1.0f) : 1.0f;
+            const float capped = scaled < 1.0f ? scaled : 1.0f;
+            const float releaseDesired = over ? capped : 1.0f;
             dA[i] = attackDesired;
             tA[i] = oneMinusA * attackDesired;
             tR[i] = oneMinusR * releaseDesired;
         }
     }
 
-    // Pass 4: the gain recursion, the only sequential part.
+    // Pass 4: the gain recursion, the only sequential part, and the soft clipper. The clipper is
+    // mirrored through |y| (bit-identical, as rounding is symmetric) so that one rarely taken
+    // branch guards it.
     {
         const float a = attackCoef_;
         const float r = releaseCoef_;
+        const float k = knee_;
+        const float drive = drive_;
+        const float rest = kneeRest_;
         const float* __restrict dA = attackDesired_.data();
         const float* __restrict tA = attackTerm_.data();
         const float* __restrict tR = releaseTerm_.data();
@@ -166,21 +177,12 @@ void PeakLimiter::processBlock(float* samples, uint32_t n) {
             const float onAttack = a * g + tA[i];
             const float onRelease = r * g + tR[i];
             g = dA[i] < g ? onAttack : onRelease;
-            samples[i] = x[i] * g;
+            float y = x[i] * g;
+            const float magnitude = std::fabs(y);
+            if (magnitude > k) y = std::copysign(k + rest * std::tanh(drive * (magnitude - k)), y);
+            samples[i] = y;
         }
         g_ = g;
-    }
-
-    // Pass 5: the soft clipper; the knee is rarely crossed once the limiter has settled.
-    {
-        const float k = knee_;
-        const float d = drive_;
-        const float rest = kneeRest_;
-        for (uint32_t i = 0; i < n; ++i) {
-            const float y = samples[i];
-            if (y > k) samples[i] = k + rest * std::tanh(d * (y - k));
-            else if (y < -k) samples[i] = -k - rest * std::tanh(d * (-y - k));
-        }
     }
 
     // Keep the last lookahead − 1 magnitudes as the next block's history.
