@@ -1,0 +1,148 @@
+#include "engine/StereoStages.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+namespace korvanta {
+namespace {
+
+std::unique_ptr<PcmBuffer> makeBuffer(double sampleRate, const std::vector<std::vector<float>>& ch) {
+    const auto frames = static_cast<uint32_t>(ch.empty() ? 0 : ch[0].size());
+    auto buffer = PcmBuffer::allocate({sampleRate, static_cast<int>(ch.size())}, frames);
+    buffer->setFrameLength(frames);
+    for (size_t c = 0; c < ch.size(); ++c) std::copy(ch[c].begin(), ch[c].end(), buffer->channel(int(c)));
+    return buffer;
+}
+
+std::vector<float> channelOf(const PcmBuffer& buffer, int c) {
+    return {buffer.channel(c), buffer.channel(c) + buffer.frameLength()};
+}
+
+double rms(const std::vector<float>& x, size_t from) {
+    double sum = 0.0;
+    for (size_t i = from; i < x.size(); ++i) sum += double(x[i]) * x[i];
+    return std::sqrt(sum / double(x.size() - from));
+}
+
+std::vector<float> tone(double rate, size_t frames, double frequency, float amplitude) {
+    std::vector<float> x(frames);
+    for (size_t i = 0; i < frames; ++i) x[i] = amplitude * float(std::sin(2 * M_PI * frequency * i / rate));
+    return x;
+}
+
+TEST(SoftClip, BendsOnlyBeyondTheKneeAndStaysWithinFullScale) {
+    struct Case {
+        float in;
+        float expected;
+        const char* why;
+    };
+    const Case cases[] = {
+        {0.5f, 0.5f, "below the knee nothing changes"},
+        {0.95f, 0.95f, "the knee itself is not bent"},
+        {-0.95f, -0.95f, "nor its negative"},
+        {1.0f, 0.95f + 0.05f * std::tanh(0.15f), "1.0 maps to about 0.957"},
+        {-1.0f, -0.95f - 0.05f * std::tanh(0.15f), "the curve is odd-symmetric"},
+        {50.0f, 1.0f, "far beyond the knee the output approaches full scale"},
+    };
+    for (const Case& c : cases) {
+        auto buffer = makeBuffer(44100, {{c.in}});
+        applySoftClip(*buffer);
+        EXPECT_FLOAT_EQ(buffer->channel(0)[0], c.expected) << c.why;
+    }
+    auto buffer = makeBuffer(44100, {{1.0f}});
+    applySoftClip(*buffer);
+    EXPECT_NEAR(buffer->channel(0)[0], 0.957, 0.0005) << "the documented value for 1.0";
+}
+
+TEST(StereoStages, LeaveBuffersOtherThanStereoUntouched) {
+    for (int channels : {1, 3}) {
+        std::vector<std::vector<float>> in;
+        for (int c = 0; c < channels; ++c) in.push_back(tone(44100, 4096, 3000.0 + 500 * c, 0.5f));
+        auto buffer = makeBuffer(44100, in);
+        applyStereoWidth(*buffer, 44100.0f, 2.0f);
+        applyMidEnhancement(*buffer, 2.0f);
+        for (int c = 0; c < channels; ++c) {
+            EXPECT_EQ(channelOf(*buffer, c), in[size_t(c)])
+                << channels << "-channel audio is never widened or mid-enhanced";
+        }
+    }
+}
+
+TEST(StereoWidth, RemovesSideBelowTheCrossoverAndScalesItAbove) {
+    const double rate = 44100;
+    const size_t frames = 44100;
+    const size_t settle = 2205;  // 50 ms: the high-pass starts from zero in every buffer
+
+    // Side content only at 40 Hz: the output must become practically mono.
+    {
+        const auto mid = tone(rate, frames, 1000, 0.3f);
+        const auto side = tone(rate, frames, 40, 0.2f);
+        std::vector<float> l(frames), r(frames);
+        for (size_t i = 0; i < frames; ++i) l[i] = mid[i] + side[i], r[i] = mid[i] - side[i];
+        auto buffer = makeBuffer(rate, {l, r});
+        applyStereoWidth(*buffer, float(rate), 2.0f);
+        std::vector<float> outSide(frames);
+        for (size_t i = 0; i < frames; ++i) outSide[i] = 0.5f * (buffer->channel(0)[i] - buffer->channel(1)[i]);
+        EXPECT_LT(rms(outSide, settle), 0.03 * rms(side, settle))
+            << "side content below 500 Hz is removed even at width 2";
+    }
+    // Side content at 5 kHz: scaled by the width (the high-pass passes it almost unchanged).
+    {
+        const auto side = tone(rate, frames, 5000, 0.1f);
+        std::vector<float> l(frames), r(frames);
+        for (size_t i = 0; i < frames; ++i) l[i] = side[i], r[i] = -side[i];
+        auto buffer = makeBuffer(rate, {l, r});
+        applyStereoWidth(*buffer, float(rate), 1.5f);
+        std::vector<float> outSide(frames);
+        for (size_t i = 0; i < frames; ++i) outSide[i] = 0.5f * (buffer->channel(0)[i] - buffer->channel(1)[i]);
+        EXPECT_NEAR(rms(outSide, settle) / rms(side, settle), 1.5, 0.03)
+            << "side content above the crossover is multiplied by the width";
+    }
+}
+
+TEST(StereoWidth, ScalesFramesBeyondPointNineDownToIt) {
+    // A centred 0.95 has no side, so only the safety scaling can change it.
+    auto buffer = makeBuffer(44100, {std::vector<float>(64, 0.95f), std::vector<float>(64, 0.95f)});
+    applyStereoWidth(*buffer, 44100.0f, 2.0f);
+    for (int c = 0; c < 2; ++c) {
+        for (float v : channelOf(*buffer, c)) ASSERT_FLOAT_EQ(v, 0.9f) << "frames above 0.9 are scaled to 0.9";
+    }
+}
+
+TEST(StereoWidth, StartsFromZeroHistoryInEveryBuffer) {
+    const auto l = tone(44100, 2048, 900, 0.4f);
+    const auto r = tone(44100, 2048, 1300, 0.4f);
+    auto first = makeBuffer(44100, {l, r});
+    auto second = makeBuffer(44100, {l, r});
+    applyStereoWidth(*first, 44100.0f, 1.8f);
+    applyStereoWidth(*second, 44100.0f, 1.8f);
+    EXPECT_EQ(channelOf(*first, 0), channelOf(*second, 0))
+        << "nothing is carried from one buffer to the next";
+}
+
+TEST(MidEnhancement, ScalesTheMidAndKeepsTheSide) {
+    auto buffer = makeBuffer(44100, {{0.5f, 0.0f}, {0.1f, 0.4f}});
+    applyMidEnhancement(*buffer, 2.0f);
+    // Frame 0: mid 0.3 → 0.6, side 0.2. Frame 1: mid 0.2 → 0.4, side −0.2.
+    EXPECT_FLOAT_EQ(buffer->channel(0)[0], 0.8f);
+    EXPECT_FLOAT_EQ(buffer->channel(1)[0], 0.4f);
+    EXPECT_FLOAT_EQ(buffer->channel(0)[1], 0.2f);
+    EXPECT_FLOAT_EQ(buffer->channel(1)[1], 0.6f);
+}
+
+TEST(MasterGain, MultipliesEveryChannelByTheDecibelFactorWithinTheFrameLength) {
+    auto buffer = PcmBuffer::allocate({48000, 3}, 8);
+    buffer->setFrameLength(4);
+    for (int c = 0; c < 3; ++c) std::fill_n(buffer->channel(c), 8, 0.25f);
+    applyMasterGain(*buffer, -20.0f);
+    for (int c = 0; c < 3; ++c) {
+        for (uint32_t i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(buffer->channel(c)[i], 0.025f) << "−20 dB is a factor of 0.1";
+        for (uint32_t i = 4; i < 8; ++i) EXPECT_EQ(buffer->channel(c)[i], 0.25f) << "frames past the length are not audio";
+    }
+}
+
+}  // namespace
+}  // namespace korvanta
