@@ -170,12 +170,16 @@ public:
         if (auto stated = statedLength(session_.format.get(), session_.stream, session_.sampleRate)) {
             trusted_ = true;
             length_ = *stated;
-            origin_ = session_.stream->start_time == AV_NOPTS_VALUE ? 0 : session_.stream->start_time;
         }
         // The first real frame is held, so the first read does not decode it again.
         if (decodeFrame() != Step::frame) return DecoderOpening{NotMine{}};
         held_ = true;
-        if (trusted_) return std::nullopt;
+        if (trusted_) {
+            // The stream's start time already accounts for the encoder delay the decoder drops.
+            const int64_t start = session_.stream->start_time;
+            origin_ = start != AV_NOPTS_VALUE ? start : frame_->pts != AV_NOPTS_VALUE ? frame_->pts : 0;
+            return std::nullopt;
+        }
 
         for (;;) {
             const Step step = nextChunk();

@@ -45,6 +45,8 @@ const FormatCase kFormats[] = {
     {"mp3WithoutHeader", "bare.mp3", "-c:a libmp3lame -b:a 192k -write_xing 0", 0, false,
      ExpectedLength::mp3Packets, 1105},
     {"m4a", "aac.m4a", "-c:a aac -b:a 192k", 0, false, ExpectedLength::source, 0},
+    {"m4aAlac16", "alac16.m4a", "-c:a alac -sample_fmt s16p", 16, false, ExpectedLength::source, 0},
+    {"m4aAlac24", "alac24.m4a", "-c:a alac -sample_fmt s32p", 24, false, ExpectedLength::source, 0},
     {"adts", "raw.aac", "-c:a aac -b:a 192k", 0, false, ExpectedLength::aacPackets, 1024},
 };
 
@@ -180,6 +182,37 @@ INSTANTIATE_TEST_SUITE_P(EveryFormat, AudioFormats,
                          ::testing::Combine(::testing::ValuesIn(kFormats),
                                             ::testing::Values(Backend::registry, Backend::ffmpeg)),
                          paramName);
+
+// Songs often carry a cover picture, which FFmpeg shows as a video stream next to the audio.
+TEST(AudioFormatsWithCover, CoverDoesNotHideOrDelayTheAudio) {
+    ScratchFolder folder;
+    FormatCase tones{"tones", "", "", 0, false, ExpectedLength::source, 0};
+    const Signal source = sourceFor(tones);
+    writeWav(folder / "source.wav", source, WavSampleFormat::float32);
+    int status = 0;
+    runCommand("ffmpeg -nostdin -v error -f lavfi -i testsrc=d=1:s=300x300 -frames:v 1 " +
+                   shellQuote((folder / "cover.png").string()),
+               &status);
+    ASSERT_EQ(status, 0);
+    const std::string cover = "-i " + shellQuote((folder / "cover.png").string()) +
+                              " -map 0:a -map 1:v -c:v mjpeg -disposition:v attached_pic ";
+    const std::pair<const char*, std::string> files[] = {
+        {"cover.m4a", cover + "-c:a aac -b:a 192k"},
+        {"cover.mp3", cover + "-c:a libmp3lame -b:a 192k -id3v2_version 3"},
+    };
+    for (const auto& [name, options] : files) {
+        convertWithFfmpeg(folder / "source.wav", folder / name, options);
+        ASSERT_EQ(ffprobeStreamField(folder / name, "codec_type"), "audio");
+        ASSERT_NE(runCommand("ffprobe -v error -show_streams " + shellQuote((folder / name).string()))
+                      .find("codec_type=video"),
+                  std::string::npos)
+            << name << " carries its cover as a picture stream";
+        const Signal decoded = readAll(folder / name);
+        EXPECT_EQ(decoded.frameCount(), source.frameCount()) << name;
+        ASSERT_EQ(decoded.channelCount(), 2) << name;
+        EXPECT_GT(correlation(source, decoded, 0, 0), 0.98) << name << ": the audio, in its place";
+    }
+}
 
 }  // namespace
 }  // namespace korvanta::test
