@@ -1,0 +1,323 @@
+#include "engine/AudioEngine.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+#include <random>
+#include <vector>
+
+#include "engine/StereoStages.h"
+#include "mastering/ProgressUpdater.h"
+#include "support/TestAudio.h"
+
+namespace korvanta {
+namespace {
+
+using test::ScratchFolder;
+using test::Signal;
+
+std::shared_ptr<PcmBuffer> makeBuffer(const Signal& s) {
+    std::shared_ptr<PcmBuffer> b = PcmBuffer::allocate({s.sampleRate, s.channelCount()}, uint32_t(s.frameCount()));
+    b->setFrameLength(uint32_t(s.frameCount()));
+    for (int c = 0; c < s.channelCount(); ++c) std::copy(s.channels[size_t(c)].begin(), s.channels[size_t(c)].end(), b->channel(c));
+    return b;
+}
+
+std::vector<float> channelOf(const PcmBuffer& b, int c) { return {b.channel(c), b.channel(c) + b.frameLength()}; }
+
+EQSettings enabledFlat() {
+    EQSettings s;
+    s.isEnabled = true;
+    return s;
+}
+
+// Filters `x` through the active bands (|gain| > 0.1, first 27) from the given histories, the
+// plain way: one sample at a time through processSample.
+void filterReference(const EQSettings& s, float rate, std::vector<FilterState>& states, std::vector<float>& x) {
+    states.resize(27);
+    for (size_t b = 0; b < std::min<size_t>(27, s.bands.size()); ++b) {
+        if (std::fabs(s.bands[b].gain) <= 0.1f) continue;
+        const auto k = BiquadCoefficients::peaking(s.bands[b].frequency, s.bands[b].gain, s.bands[b].q, rate);
+        for (float& v : x) v = processSample(k, states[b], v);
+    }
+}
+
+TEST(AudioEngineBuffer, ReturnsTheVerySameBufferWhenThereIsNothingToDo) {
+    AudioEngine engine;
+    const auto input = makeBuffer(test::makeNoise(44100, 2, 0.05, 0.5f, 1));
+    const auto before = channelOf(*input, 0);
+
+    EQSettings disabled;
+    disabled.isEnabled = false;
+    disabled.masterGain = 6.0f;
+    disabled.bands[3].gain = 8.0f;
+    disabled.stereoEnhancementEnabled = true;
+    disabled.stereoWidth = 2.0f;
+    EXPECT_EQ(engine.processAudioBuffer(input, disabled, true, true).get(), input.get())
+        << "a disabled record leaves audio alone, gain, bands, width and soft clip included";
+
+    EQSettings idle = enabledFlat();
+    for (auto& band : idle.bands) band.gain = 0.1f;
+    idle.bands[0].gain = -0.1f;
+    idle.masterGain = 0.005f;
+    idle.stereoEnhancementEnabled = true;
+    idle.stereoWidth = 1.0f;
+    idle.midEnhancementEnabled = true;
+    idle.midAmount = 1.01f;
+    EXPECT_EQ(engine.processAudioBuffer(input, idle, true, false).get(), input.get())
+        << "gains within ±0.1 dB, width 1.0, mid within 0.01 and gain within 0.01 dB do nothing";
+    EXPECT_EQ(engine.processAudioBuffer(nullptr, enabledFlat(), true, true), nullptr);
+    EXPECT_EQ(channelOf(*input, 0), before) << "the input is never written to";
+}
+
+TEST(AudioEngineBuffer, AnyActiveStageMakesANewBufferOfTheSameShape) {
+    struct Case {
+        const char* what;
+        std::function<void(EQSettings&)> set;
+        bool softClip;
+    };
+    const Case cases[] = {
+        {"band gain 0.11 dB", [](EQSettings& s) { s.bands[5].gain = 0.11f; }, false},
+        {"band cut −0.11 dB", [](EQSettings& s) { s.bands[0].gain = -0.11f; }, false},
+        {"width 1.02", [](EQSettings& s) { s.stereoEnhancementEnabled = true; s.stereoWidth = 1.02f; }, false},
+        {"mid 1.02", [](EQSettings& s) { s.midEnhancementEnabled = true; s.midAmount = 1.02f; }, false},
+        {"master gain 0.02 dB", [](EQSettings& s) { s.masterGain = 0.02f; }, false},
+        {"soft clip alone", [](EQSettings&) {}, true},
+    };
+    for (const Case& c : cases) {
+        AudioEngine engine;
+        auto input = PcmBuffer::allocate({48000, 2}, 600);
+        input->setFrameLength(500);
+        std::shared_ptr<PcmBuffer> shared = std::move(input);
+        EQSettings s = enabledFlat();
+        c.set(s);
+        const auto out = engine.processAudioBuffer(shared, s, true, c.softClip);
+        ASSERT_NE(out.get(), shared.get()) << c.what << " is something to do";
+        EXPECT_EQ(out->format(), shared->format()) << c.what;
+        EXPECT_EQ(out->frameCapacity(), 600u) << c.what;
+        EXPECT_EQ(out->frameLength(), 500u) << c.what;
+    }
+}
+
+TEST(AudioEngineBuffer, RunsTheChainInItsOrder) {
+    // Width, bands, mid, gain and soft clip do not commute, so only the right order matches.
+    const Signal in = test::makeSignal(44100, 2, 4096, [](int c, size_t i) {
+        return 0.6f * float(std::sin(0.05 * double(i) * (c + 1))) + (c ? 0.1f : -0.2f);
+    });
+    EQSettings s = enabledFlat();
+    s.bands[2].gain = 6.0f;
+    s.bands[7].gain = -4.5f;
+    s.stereoEnhancementEnabled = true;
+    s.stereoWidth = 1.7f;
+    s.midEnhancementEnabled = true;
+    s.midAmount = 1.4f;
+    s.masterGain = 5.0f;
+
+    AudioEngine engine;
+    const auto out = engine.processAudioBuffer(makeBuffer(in), s, false, true);
+
+    auto expected = makeBuffer(in);
+    applyStereoWidth(*expected, 44100.0f, 1.7f);
+    for (int c = 0; c < 2; ++c) {
+        std::vector<FilterState> states;
+        std::vector<float> x = channelOf(*expected, c);
+        filterReference(s, 44100.0f, states, x);
+        std::copy(x.begin(), x.end(), expected->channel(c));
+    }
+    applyMidEnhancement(*expected, 1.4f);
+    applyMasterGain(*expected, 5.0f);
+    applySoftClip(*expected);
+    for (int c = 0; c < 2; ++c) EXPECT_EQ(channelOf(*out, c), channelOf(*expected, c)) << "channel " << c;
+}
+
+TEST(AudioEngineBands, FiltersOnlyTheFirst27BandsAndSkipsGainsOfATenth) {
+    const Signal in = test::makeNoise(44100, 1, 0.2, 0.5f, 11);
+    EQSettings many = enabledFlat();
+    many.bands.clear();
+    for (int b = 0; b < 28; ++b) many.bands.push_back({40.0f * float(b + 1), b % 2 ? 3.0f : -3.0f, EQBandType::peaking, 2.0f});
+    EQSettings first27 = many;
+    first27.bands.resize(27);
+    EQSettings tenth = first27;
+    tenth.bands.push_back({100.0f, 0.1f, EQBandType::peaking, 1.0f});  // at position 27 anyway
+    tenth.bands[4].gain = 0.1f;
+    EQSettings without4 = first27;
+    without4.bands[4].gain = 0.0f;
+
+    AudioEngine engine;
+    const auto all = engine.processAudioBuffer(makeBuffer(in), many, false, false);
+    const auto cut = engine.processAudioBuffer(makeBuffer(in), first27, false, false);
+    EXPECT_EQ(channelOf(*all, 0), channelOf(*cut, 0)) << "band 28 is never filtered";
+
+    const auto skipped = engine.processAudioBuffer(makeBuffer(in), tenth, false, false);
+    const auto reference = engine.processAudioBuffer(makeBuffer(in), without4, false, false);
+    EXPECT_EQ(channelOf(*skipped, 0), channelOf(*reference, 0)) << "a band at exactly 0.1 dB is skipped";
+
+    tenth.bands[4].gain = 0.11f;
+    const auto filtered = engine.processAudioBuffer(makeBuffer(in), tenth, false, false);
+    EXPECT_NE(channelOf(*filtered, 0), channelOf(*reference, 0)) << "0.11 dB is filtered";
+}
+
+TEST(AudioEngineBands, SharesSlotOneAmongChannelsOneToFiveInTurn) {
+    const Signal in = test::makeNoise(44100, 6, 0.02, 0.5f, 3);
+    EQSettings s = enabledFlat();
+    s.bands[6].gain = 7.0f;
+    s.bands[9].gain = -5.0f;
+
+    AudioEngine engine;
+    const auto out = engine.processAudioBuffer(makeBuffer(in), s, false, false);
+
+    std::vector<FilterState> slot0, slot1;
+    std::vector<float> ch0 = in.channels[0];
+    filterReference(s, 44100.0f, slot0, ch0);
+    EXPECT_EQ(channelOf(*out, 0), ch0) << "channel 0 has slot 0 to itself";
+    for (int c = 1; c < 6; ++c) {
+        std::vector<float> x = in.channels[size_t(c)];
+        filterReference(s, 44100.0f, slot1, x);  // continues from the previous channel's history
+        EXPECT_EQ(channelOf(*out, c), x) << "channel " << c << " runs on from channel " << c - 1;
+    }
+}
+
+TEST(AudioEngineBands, KeepStateCarriesHistoriesAndItsAbsenceResetsThem) {
+    const Signal in = test::makeNoise(44100, 2, 0.05, 0.5f, 8);
+    EQSettings s = enabledFlat();
+    s.bands[1].gain = 9.0f;
+
+    AudioEngine engine;
+    const auto fresh = channelOf(*engine.processAudioBuffer(makeBuffer(in), s, false, false), 1);
+    const auto carried = channelOf(*engine.processAudioBuffer(makeBuffer(in), s, true, false), 1);
+    const auto reset = channelOf(*engine.processAudioBuffer(makeBuffer(in), s, false, false), 1);
+    EXPECT_NE(carried, fresh) << "keep-state continues from the previous buffer's history";
+    EXPECT_EQ(reset, fresh) << "without keep-state every call starts from zeroed histories";
+
+    engine.processAudioBuffer(makeBuffer(in), s, true, false);
+    engine.resetFilterStates();
+    EXPECT_EQ(channelOf(*engine.processAudioBuffer(makeBuffer(in), s, true, false), 1), fresh)
+        << "resetFilterStates zeroes the histories";
+}
+
+TEST(AudioEngineBands, PeakingResponseMatchesTheDesign) {
+    // Steady-state gain of a sine through one band against the analytic response of its design.
+    struct Case {
+        float centre, gain, q, probe;
+    };
+    const Case cases[] = {
+        {1000, 6, 1, 1000}, {1000, 6, 1, 500}, {1000, 6, 1, 4000}, {63, -8, 0.8f, 63}, {12000, 9, 0.8f, 10000},
+    };
+    for (const Case& c : cases) {
+        EQSettings s = enabledFlat();
+        s.bands.assign(1, EQBand{c.centre, c.gain, EQBandType::peaking, c.q});
+        AudioEngine engine;
+        const Signal sine = test::makeSine(48000, 1, 1.0, c.probe, 0.1f);
+        const auto out = engine.processAudioBuffer(makeBuffer(sine), s, false, false);
+        double inPower = 0, outPower = 0;
+        for (size_t i = 24000; i < 48000; ++i) {
+            inPower += double(sine.channels[0][i]) * sine.channels[0][i];
+            outPower += double(out->channel(0)[i]) * out->channel(0)[i];
+        }
+        const double measuredDb = 10.0 * std::log10(outPower / inPower);
+        const double designDb = BiquadCoefficients::peaking(c.centre, c.gain, c.q, 48000).magnitudeDb(c.probe, 48000);
+        EXPECT_NEAR(measuredDb, designDb, 0.05) << c.centre << " Hz band probed at " << c.probe << " Hz";
+        if (c.probe == c.centre) {
+            EXPECT_NEAR(measuredDb, c.gain, 0.05) << "the centre gets the band's gain";
+        }
+    }
+}
+
+// Progress values as the updater delivers them.
+class ProgressLog {
+public:
+    ProgressLog() : updater_(ProgressUpdater::create([this](double p) { add(p); })) {}
+    ProgressUpdater* updater() { return updater_.get(); }
+    // Waits until `last` has been delivered (values arrive in order) and returns all values.
+    std::vector<double> until(double last) {
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, std::chrono::seconds(10),
+                          [&] { return !values_.empty() && values_.back() >= last; });
+        return values_;
+    }
+
+private:
+    void add(double p) {
+        std::lock_guard lock(mutex_);
+        values_.push_back(p);
+        changed_.notify_all();
+    }
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<double> values_;
+    std::shared_ptr<ProgressUpdater> updater_;
+};
+
+TEST(AudioEngineFile, RendersInChunksExactlyAsOnePieceAndReportsUpTo95Percent) {
+    ScratchFolder folder;
+    const Signal in = test::makeNoise(44100, 2, 100000.0 / 44100, 0.5f, 21);  // 3 chunks and a bit
+    test::writeWav(folder / "in.wav", in);
+    EQSettings s = enabledFlat();
+    s.bands[0].gain = 4.0f;
+    s.bands[6].gain = -6.0f;
+    s.bands[11].gain = 3.0f;
+    s.midEnhancementEnabled = true;
+    s.midAmount = 1.3f;
+    s.masterGain = -2.0f;
+
+    AudioEngine engine;
+    engine.processAudioBuffer(makeBuffer(in), s, true, false);  // leaves histories behind
+    ProgressLog log;
+    const Status status = engine.processAudioFile(folder / "in.wav", folder / "out.wav", s, log.updater());
+    ASSERT_TRUE(status.ok()) << status.error().description();
+
+    const Signal out = test::readAll(folder / "out.wav");
+    const auto whole = engine.processAudioBuffer(makeBuffer(in), s, false, false);
+    ASSERT_EQ(out.frameCount(), in.frameCount());
+    for (int c = 0; c < 2; ++c) {
+        EXPECT_EQ(out.channels[size_t(c)], channelOf(*whole, c))
+            << "32,768-frame chunks with carried histories equal filtering in one piece, and the "
+               "rendering starts from reset histories";
+    }
+    const auto reports = log.until(0.95);
+    ASSERT_FALSE(reports.empty());
+    EXPECT_DOUBLE_EQ(reports.back(), 0.95) << "the file renderer reports up to 0.95";
+    EXPECT_DOUBLE_EQ(reports.front(), 0.31) << "32768 / 100000 · 0.95, truncated to hundredths";
+}
+
+TEST(AudioEngineFile, AnEmptyInputGivesAnEmptyFloatWavAndNoProgress) {
+    ScratchFolder folder;
+    test::writeWav(folder / "empty.wav", test::makeSignal(44100, 2, 0, [](int, size_t) { return 0.0f; }));
+    EQSettings s = enabledFlat();
+    s.masterGain = 3.0f;
+    ProgressLog log;
+    AudioEngine engine;
+    ASSERT_TRUE(engine.processAudioFile(folder / "empty.wav", folder / "out.wav", s, log.updater()).ok());
+    EXPECT_EQ(test::readAll(folder / "out.wav").frameCount(), 0u);
+    int status = 0;
+    const std::string format = test::runCommand(
+        "ffprobe -v error -show_entries stream=sample_fmt,channels -of csv=p=0 " +
+            test::shellQuote((folder / "out.wav").string()), &status);
+    EXPECT_EQ(format.substr(0, 5), "flt,2") << "a 32-bit float WAV with the input's channels";
+    log.updater()->update(0.5);  // delivered in order: anything queued before would come first
+    EXPECT_EQ(log.until(0.5), std::vector<double>{0.5}) << "no progress for an empty file";
+}
+
+TEST(AudioEngineFile, PassesOnOpenAndCreateErrors) {
+    ScratchFolder folder;
+    AudioEngine engine;
+    const Status missing = engine.processAudioFile(folder / "nope.wav", folder / "out.wav", enabledFlat(), nullptr);
+    ASSERT_FALSE(missing.ok());
+    EXPECT_TRUE(missing.error().is(errc::kAudioFile, errc::kNoSuchFile));
+
+    test::writeWav(folder / "in.wav", test::makeSine(8000, 1, 0.1, 440, 0.5f));
+    const Status noFolder = engine.processAudioFile(folder / "in.wav", folder / "no" / "out.wav", enabledFlat(), nullptr);
+    ASSERT_FALSE(noFolder.ok()) << "the output's folder is not created here";
+    EXPECT_TRUE(noFolder.error().is(errc::kAudioFile, errc::kWriteFailed));
+}
+
+TEST(AudioEngineShared, IsOneInstanceForTheProcess) {
+    EXPECT_EQ(&AudioEngine::shared(), &AudioEngine::shared());
+}
+
+}  // namespace
+}  // namespace korvanta
