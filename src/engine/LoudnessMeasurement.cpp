@@ -20,10 +20,10 @@
 
 #include <algorithm>
 #include <array>
-#include <cfloat>
 #include <cmath>
 #include <limits>
 #include <numeric>
+#include <type_traits>
 #include <vector>
 
 namespace korvanta {
@@ -48,8 +48,12 @@ constexpr int64_t kRunFrames = 64;          // longest float partial sum
 constexpr int64_t kSettleFrames = 8192;     // re-filtered head of every tile after the first
 constexpr int64_t kMinTileFrames = 1 << 16; // shorter tiles would waste work on heads
 
-using Vec = float __attribute__((vector_size(kLanes * sizeof(float))));
-using VecBits = int32_t __attribute__((vector_size(kLanes * sizeof(int32_t))));
+// The kLanes lanes are held in one vector of 8 floats where AVX2 is available, else in two of 4
+// (SSE2, NEON). Both give bit-identical results: the same single-precision operations per lane.
+using Vec8 = float __attribute__((vector_size(8 * sizeof(float))));
+using Vec4 = float __attribute__((vector_size(4 * sizeof(float))));
+using Bits8 = int32_t __attribute__((vector_size(8 * sizeof(int32_t))));
+using Bits4 = int32_t __attribute__((vector_size(4 * sizeof(int32_t))));
 
 // The history of the two cascaded stages: the last two inputs, the last two high-pass outputs
 // (which are also the shelf's last two inputs) and the last two shelf outputs.
@@ -62,7 +66,7 @@ struct KState {
 // loop-carried dependency to one multiply and one subtract per stage. (Vectors travel by
 // reference: a 32-byte vector passed by value has no fixed ABI without AVX.)
 template <typename T>
-inline void kWeight(KState<T>& st, const T& x, T& y) {
+[[gnu::always_inline]] inline void kWeight(KState<T>& st, const T& x, T& y) {
     const T h = (x + st.x2) - (st.x1 + st.x1) - kHighPassA2 * st.h2 - kHighPassA1 * st.h1;
     const T s = kShelfB0 * h + kShelfB1 * st.h1 + kShelfB2 * st.h2 - kShelfA2 * st.s2 -
                 kShelfA1 * st.s1;
@@ -117,7 +121,6 @@ struct WindowSeries {
 // from `countFrom` on, an edge or `end`.
 struct Tile {
     const float* samples = nullptr;  // the channel's first frame
-    int channel = 0;
     float weight = 1.0f;
     int64_t begin = 0;
     int64_t end = 0;
@@ -164,12 +167,59 @@ void runScalar(Tile& tile, int64_t from, int64_t to, int64_t countFrom, SegmentS
     sums.peak = peak;
 }
 
+// Lane sums of one run, for lanes held in kLanes / N vectors V of N floats each.
+template <typename V>
+struct LaneVectors {
+    static constexpr int kWidth = sizeof(V) / sizeof(float);
+    static constexpr int kCount = kLanes / kWidth;
+    V v[kCount];
+
+    float lane(int l) const { return v[l / kWidth][l % kWidth]; }
+};
+
+// Filters frames [from, to) of every lane; adds x² and y² to the run sums and |x| to the peaks.
+template <typename V>
+[[gnu::always_inline]] inline void filterLanes(const std::array<const float*, kLanes>& src,
+                                               int64_t from, int64_t to,
+                                               KState<V> (&st)[LaneVectors<V>::kCount],
+                                               LaneVectors<V>& raw, LaneVectors<V>& weighted,
+                                               LaneVectors<V>& peak) {
+    using Bits = std::conditional_t<std::is_same_v<V, Vec8>, Bits8, Bits4>;
+    constexpr int kWidth = LaneVectors<V>::kWidth;
+    const float* const p0 = src[0];
+    const float* const p1 = src[1];
+    const float* const p2 = src[2];
+    const float* const p3 = src[3];
+    const float* const p4 = src[4];
+    const float* const p5 = src[5];
+    const float* const p6 = src[6];
+    const float* const p7 = src[7];
+    for (int64_t i = from; i < to; ++i) {
+        V x[LaneVectors<V>::kCount];
+        if constexpr (kWidth == 8) {
+            x[0] = V{p0[i], p1[i], p2[i], p3[i], p4[i], p5[i], p6[i], p7[i]};
+        } else {
+            static_assert(kWidth == 4);
+            x[0] = V{p0[i], p1[i], p2[i], p3[i]};
+            x[1] = V{p4[i], p5[i], p6[i], p7[i]};
+        }
+        for (int g = 0; g < LaneVectors<V>::kCount; ++g) {
+            V y;
+            kWeight(st[g], x[g], y);
+            raw.v[g] += x[g] * x[g];
+            weighted.v[g] += y * y;
+            const V magnitude = reinterpret_cast<V>(reinterpret_cast<Bits>(x[g]) & 0x7fffffff);
+            peak.v[g] = magnitude > peak.v[g] ? magnitude : peak.v[g];
+        }
+    }
+}
+
 // Runs up to kLanes tiles side by side from zero history over their first `frames` frames
 // (every tile must be at least that long) and leaves each tile's history in its state.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-__attribute__((target_clones("avx2", "default")))
-#endif
-void runLanes(Tile* const* tiles, int tileCount, int64_t frames, SegmentSums& sums) {
+template <typename V>
+[[gnu::always_inline]] inline void runLanesWith(Tile* const* tiles, int tileCount, int64_t frames,
+                                                SegmentSums& sums) {
+    constexpr int kCount = LaneVectors<V>::kCount;
     std::array<const float*, kLanes> src{};
     std::array<size_t, kLanes> nextEdge{};  // index of the lane's next segment edge
     std::array<double, kLanes> raw{};
@@ -180,17 +230,9 @@ void runLanes(Tile* const* tiles, int tileCount, int64_t frames, SegmentSums& su
         src[static_cast<size_t>(l)] = t.samples + t.begin;
         if (l < tileCount) nextEdge[static_cast<size_t>(l)] = sums.segmentAt(t.begin) + 1;
     }
-    const float* const p0 = src[0];
-    const float* const p1 = src[1];
-    const float* const p2 = src[2];
-    const float* const p3 = src[3];
-    const float* const p4 = src[4];
-    const float* const p5 = src[5];
-    const float* const p6 = src[6];
-    const float* const p7 = src[7];
 
-    KState<Vec> st;
-    Vec peak{};
+    KState<V> st[kCount] = {};
+    LaneVectors<V> peak{};
     int64_t n = 0;
     while (n < frames) {
         int64_t run = std::min(kRunFrames, frames - n);
@@ -198,22 +240,14 @@ void runLanes(Tile* const* tiles, int tileCount, int64_t frames, SegmentSums& su
             const int64_t position = tiles[l]->begin + n;
             run = std::min(run, sums.edges[nextEdge[static_cast<size_t>(l)]] - position);
         }
-        Vec rawRun{};
-        Vec weightedRun{};
-        for (int64_t i = n, stop = n + run; i < stop; ++i) {
-            const Vec x = {p0[i], p1[i], p2[i], p3[i], p4[i], p5[i], p6[i], p7[i]};
-            Vec y;
-            kWeight(st, x, y);
-            rawRun += x * x;
-            weightedRun += y * y;
-            const Vec magnitude = reinterpret_cast<Vec>(reinterpret_cast<VecBits>(x) & 0x7fffffff);
-            peak = magnitude > peak ? magnitude : peak;
-        }
+        LaneVectors<V> rawRun{};
+        LaneVectors<V> weightedRun{};
+        filterLanes(src, n, n + run, st, rawRun, weightedRun, peak);
         n += run;
         for (int l = 0; l < tileCount; ++l) {
             const auto lane = static_cast<size_t>(l);
-            raw[lane] += rawRun[l];
-            weighted[lane] += weightedRun[l];
+            raw[lane] += rawRun.lane(l);
+            weighted[lane] += weightedRun.lane(l);
             const Tile& t = *tiles[l];
             const size_t edge = nextEdge[lane];
             if (t.begin + n == sums.edges[edge]) {
@@ -236,9 +270,36 @@ void runLanes(Tile* const* tiles, int tileCount, int64_t frames, SegmentSums& su
             sums.raw[edge - 1] += raw[lane];
             sums.weighted[edge - 1] += double(t.weight) * weighted[lane];
         }
-        t.state = KState<float>{st.x1[l], st.x2[l], st.h1[l], st.h2[l], st.s1[l], st.s2[l]};
-        sums.peak = std::max(sums.peak, peak[l]);
+        const KState<V>& s = st[l / LaneVectors<V>::kWidth];
+        const int i = l % LaneVectors<V>::kWidth;
+        t.state = KState<float>{s.x1[i], s.x2[i], s.h1[i], s.h2[i], s.s1[i], s.s2[i]};
+        sums.peak = std::max(sums.peak, peak.lane(l));
     }
+}
+
+void runLanesBaseline(Tile* const* tiles, int tileCount, int64_t frames, SegmentSums& sums) {
+    runLanesWith<Vec4>(tiles, tileCount, frames, sums);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+__attribute__((target("avx2"))) void runLanesAvx2(Tile* const* tiles, int tileCount,
+                                                  int64_t frames, SegmentSums& sums) {
+    runLanesWith<Vec8>(tiles, tileCount, frames, sums);
+}
+#endif
+
+void runLanes(Tile* const* tiles, int tileCount, int64_t frames, SegmentSums& sums) {
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+    static const bool hasAvx2 = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    if (hasAvx2) {
+        runLanesAvx2(tiles, tileCount, frames, sums);
+        return;
+    }
+#endif
+    runLanesBaseline(tiles, tileCount, frames, sums);
 }
 
 // The edges of every RMS window and loudness block, plus 0 and `frames`.
@@ -274,7 +335,6 @@ void accumulate(const float* const* channels, int channelCount, int64_t frames,
         for (int c = 0; c < channelCount; ++c) {
             Tile t;
             t.samples = channels[c];
-            t.channel = c;
             t.weight = c >= 2 ? kSurroundWeight : 1.0f;
             t.begin = j * tileFrames;
             t.end = j + 1 == tilesPerChannel ? frames : t.begin + tileFrames;
@@ -357,8 +417,12 @@ AudioStats measureLoudness(const float* const* channels, int channelCount, uint3
         const auto loudest = std::min<size_t>(
             std::max<size_t>(1, static_cast<size_t>(double(rmsSeries.size()) * 0.05)),
             rmsSeries.size());
+        // Descending, NaN (from non-finite samples) first, so that the order stays well defined.
+        const auto louder = [](double a, double b) {
+            return std::isnan(a) ? !std::isnan(b) : a > b;
+        };
         std::nth_element(rmsSeries.begin(), rmsSeries.begin() + long(loudest) - 1,
-                         rmsSeries.end(), std::greater<>());
+                         rmsSeries.end(), louder);
         double squares = 0.0;
         for (size_t i = 0; i < loudest; ++i) squares += rmsSeries[i] * rmsSeries[i];
         rmsLinear = std::sqrt(squares / double(loudest));

@@ -15,7 +15,9 @@ namespace korvanta {
 //
 // Never fails. Silence, no frames or no channels give about −449.7 LUFS, −897.1 dB peak and
 // −896.7 dB RMS. A rate below 20 Hz leaves the RMS series empty (no hop), below 10 Hz the block
-// list too. Pure function of its arguments: safe to call from any number of threads at once.
+// list too. Non-finite samples make the figures they reach meaningless (NaN, or blocks dropped by
+// the gates) but are otherwise harmless. Pure function of its arguments: safe to call from any
+// number of threads at once.
 AudioStats measureLoudness(const float* const* channels, int channelCount, uint32_t frameCount,
                            float sampleRate);
 
