@@ -190,10 +190,13 @@ double BPMAnalyzer::estimateFromEnvelope(std::span<const float> envelope, int bl
 }
 
 Result<int> BPMAnalyzer::detectTempo(const std::filesystem::path& path) {
-    const std::string key = path.string();
+    return detectTempo(path, path.string());
+}
+
+Result<int> BPMAnalyzer::detectTempo(const std::filesystem::path& readFrom, const std::string& key) {
     if (auto cached = TempoCache::shared().find(key)) return static_cast<int>(std::trunc(*cached));
 
-    auto estimate = estimateFile(path);
+    auto estimate = estimateFile(readFrom);
     if (!estimate) return estimate.error();
     const double tempo = estimate.value();
     if (tempo >= MIN_BPM && tempo <= MAX_BPM) TempoCache::shared().store(key, tempo);

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "platform/Error.h"
@@ -28,6 +29,10 @@ public:
     // answered without touching the file, even when the file has changed or gone since.
     // Thread-safe; blocks while it decodes.
     static Result<int> detectTempo(const std::filesystem::path& path);
+
+    // The same for a song cached under `cacheKey` (its own path) whose audio is read from
+    // `readFrom`, e.g. a decoded copy of it.
+    static Result<int> detectTempo(const std::filesystem::path& readFrom, const std::string& cacheKey);
 
     // Block RMS values of `samples` in blocks of `blockSize` samples, divided by the largest value
     // when that is above 0 (so the loudest block is 1). There are samples.size() / blockSize

@@ -8,5 +8,9 @@
 namespace korvanta::cli {
 
 int runAnalyze(const std::vector<std::string>& args);
+int runTempo(const std::vector<std::string>& args);
+int runSpectrum(const std::vector<std::string>& args);
+// `master` (eqMode false) and `eq` (eqMode true).
+int runMaster(const std::vector<std::string>& args, bool eqMode);
 
 }  // namespace korvanta::cli

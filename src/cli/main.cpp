@@ -1,5 +1,4 @@
 // korvanta-cli: the headless front door to Korvanta's measurement, mastering and export.
-#include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -9,20 +8,50 @@
 
 namespace {
 
-const char* const kHelp = R"(Usage: korvanta-cli COMMAND [OPTIONS] FILE...
+const char* const kHelp = R"HELP(Usage: korvanta-cli COMMAND [OPTIONS] PATH...
 
 Commands:
   analyze [--json] FILE...
       Measures each file on its central two minutes: integrated loudness (LUFS), sample peak
       (dBFS) and the RMS of its loudest part (dBFS), with duration, sample rate and channels.
 
-Options:
-  --json      one JSON object per line per file instead of the table; a file that fails gives
-              {"file", "error": {"domain", "code", "message"}}
+  tempo [--json] FILE...
+      Estimates each file's tempo (70 to 170 BPM in steps of 2; 120 when unsure).
+
+  spectrum [--json] FILE...
+      The tonal balance of each file: twelve band levels on a 0-10 scale (32 Hz to 20 kHz)
+      and, with --json, the 100-point spectrum profile in dB.
+
+  master [--preset NAME | --target LUFS [--ceiling DB]] [--hq] [--format wav|m4a]
+         [--cover IMAGE] [--reference REF] [--json] --out DIR PATH...
+      Masters songs one after another to a loudness target and writes each to DIR as
+      "<song> (MASTER).wav" (or .m4a). PATH is a file or a folder (a folder contributes its
+      top-level mp3, wav, aiff, aif, m4a, flac, ogg and aac files).
+        --preset NAME    Events (-12 LUFS), Radio (-14), Club (-10), Festival (-8)
+        --target LUFS    a target of your own (default -10); --ceiling DB its peak ceiling
+                         (default -0.2 dBFS)
+        --hq             24-bit WAV masters instead of 16-bit
+        --format F       wav (default) or m4a (AAC, 256 kb/s for stereo)
+        --cover IMAGE    cover art for M4A exports (JPEG, PNG, ...)
+        --reference REF  after mastering, match every song's tonal balance to the song REF
+                         through the equaliser; writes "<song> (FINAL)" files instead
+      Ctrl-C cancels: the running song stops, later songs are not started, and no partial
+      file is left in DIR.
+
+  eq --settings EQ.json [--hq] [--format wav|m4a] [--cover IMAGE] [--json] --out DIR PATH...
+      Renders songs through the equaliser described by EQ.json (the stored equaliser
+      record; it is switched on whatever its isEnabled says) and writes "<song> (FINAL)"
+      files to DIR.
+
+Options for every command:
+  --json      one JSON object per line per file instead of text; a file that fails gives
+              "error": {"domain", "code", "message"}. master/eq give "file", "status"
+              ("completed", "failed", or "pending" when cancelled before it started),
+              "output", "lufs", "peak", "rms", "bpm", "passes".
   -h, --help  this text
 
 Exit status: 0 when every file succeeded, 1 when any failed, 2 for a usage error.
-)";
+)HELP";
 
 }  // namespace
 
@@ -30,17 +59,17 @@ int main(int argc, char** argv) {
     using namespace korvanta::cli;
     if (argc < 2) return usageError("missing COMMAND");
     const std::string command = argv[1];
-    if (command == "-h" || command == "--help" || command == "help") {
+    std::vector<std::string> args(argv + 2, argv + argc);
+    bool help = command == "-h" || command == "--help" || command == "help";
+    for (const auto& a : args) help = help || a == "--help" || a == "-h";
+    if (help) {
         std::cout << kHelp;
         return kExitOk;
     }
-    std::vector<std::string> args(argv + 2, argv + argc);
-    for (const auto& a : args) {
-        if (a == "--help" || a == "-h") {
-            std::cout << kHelp;
-            return kExitOk;
-        }
-    }
     if (command == "analyze") return runAnalyze(args);
+    if (command == "tempo") return runTempo(args);
+    if (command == "spectrum") return runSpectrum(args);
+    if (command == "master") return runMaster(args, false);
+    if (command == "eq") return runMaster(args, true);
     return usageError("unknown command '" + command + "'");
 }

@@ -195,8 +195,10 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
     };
 
     AudioStats accepted{};
+    int passes = 0;
     if (std::fabs(inputStats->lufs - target) <= kAcceptanceLu) {
         progress.report(0.15);
+        passes = 1;
         if (auto rendered = renderPass(output, 1.0f, 0.15, 0.8); !rendered) {
             return rendered.error();
         }
@@ -207,6 +209,7 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
         double gainDb = std::min(firstGainDb(inputStats->lufs, inputStats->peak, target), kMaxGainDb);
         for (int pass = 1; pass <= kMaxPasses; ++pass) {
             const bool lastPass = pass == kMaxPasses;
+            passes = pass;
             const fs::path passOutput =
                 lastPass ? output
                          : folder.value() / ("temp_iteration_" + std::to_string(pass) + "_" +
@@ -239,7 +242,7 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
     if (!fileExists(output)) {
         return Error{errc::kApp, errc::kFileMissing, "Output file was not created"};
     }
-    return DJMasteringResult{output, accepted};
+    return DJMasteringResult{output, accepted, tempo.value(), passes};
 }
 
 }  // namespace korvanta

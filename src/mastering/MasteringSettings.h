@@ -37,6 +37,8 @@ std::optional<MasteringPreset> presetNamed(std::string_view name);
 struct DJMasteringResult {
     std::filesystem::path outputURL;
     AudioStats stats;
+    int bpm = 0;     // tempo the limiter was timed by (0 for renderings without the limiter)
+    int passes = 0;  // mastering passes rendered (0 for renderings without the limiter)
 };
 
 }  // namespace korvanta

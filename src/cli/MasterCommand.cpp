@@ -1,0 +1,389 @@
+// korvanta-cli master … and korvanta-cli eq …: batches through the same BatchProcessor the
+// window uses, then exports every finished song into the output folder.
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+
+#include "app/ImportRules.h"
+#include "app/PreferenceKeys.h"
+#include "cli/CommandLine.h"
+#include "cli/Commands.h"
+#include "cli/ProgressBar.h"
+#include "eq/EQSettings.h"
+#include "export/ExportFormat.h"
+#include "export/ExportWriter.h"
+#include "mastering/BatchProcessor.h"
+#include "platform/AudioFileReader.h"
+#include "platform/FileOperations.h"
+#include "reference/ReferenceTrackManager.h"
+
+namespace korvanta::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::atomic<bool> interrupted{false};
+
+extern "C" void onInterrupt(int) {
+    interrupted = true;
+    std::signal(SIGINT, SIG_DFL);  // a second Ctrl-C ends the process at once
+}
+
+std::optional<float> parseNumber(const std::string& text) {
+    try {
+        size_t used = 0;
+        const float value = std::stof(text, &used);
+        if (used == text.size() && std::isfinite(value)) return value;
+    } catch (...) {
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> readWholeFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::ostringstream data;
+    data << in.rdbuf();
+    if (!in.good() && !in.eof()) return std::nullopt;
+    return data.str();
+}
+
+// Files named on the command line, folders contributing their top-level audio files.
+std::vector<fs::path> collectInputs(const std::vector<std::string>& paths) {
+    std::vector<fs::path> files;
+    for (const auto& p : paths) {
+        std::error_code ec;
+        if (fs::is_directory(p, ec)) {
+            auto inFolder = audioFilesInFolder(p);
+            files.insert(files.end(), inFolder.begin(), inFolder.end());
+        } else {
+            files.emplace_back(p);
+        }
+    }
+    return files;
+}
+
+// The first preset whose two numbers lie within 0.1 of the batch's.
+std::optional<std::string> presetNameFor(const DJMasteringSettings& settings) {
+    for (const auto& preset : kMasteringPresets) {
+        if (std::fabs(preset.settings.targetLUFS - settings.targetLUFS) < 0.1f &&
+            std::fabs(preset.settings.limitThreshold - settings.limitThreshold) < 0.1f) {
+            return std::string(preset.name);
+        }
+    }
+    return std::nullopt;
+}
+
+template <typename Sender, typename Signal>
+void waitFor(Sender* sender, Signal signal) {
+    QEventLoop loop;
+    QObject::connect(sender, signal, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+struct SongReport {
+    fs::path input;
+    std::string status = "failed";
+    std::optional<fs::path> output;
+    std::optional<AudioStats> stats;
+    int bpm = 0;
+    int passes = 0;
+    std::optional<Error> error;
+};
+
+struct Options {
+    bool json = false;
+    bool eqMode = false;
+    DJMasteringSettings settings;
+    std::optional<std::string> presetName;
+    bool highQuality = false;
+    ExportFormat format = ExportFormat::wav;
+    std::optional<Bytes> cover;
+    std::optional<fs::path> reference;
+    std::optional<EQSettings> eq;
+    fs::path outFolder;
+    std::vector<fs::path> inputs;
+};
+
+// Parses and checks the options of master (eqMode false) or eq (eqMode true); returns a usage
+// message on error.
+std::variant<Options, std::string> parseOptions(const std::vector<std::string>& args, bool eqMode) {
+    auto parsed = eqMode ? parseArguments(args, {"--json", "--hq"}, {"--settings", "--out", "--format", "--cover"})
+                         : parseArguments(args, {"--json", "--hq"},
+                                          {"--preset", "--target", "--ceiling", "--out", "--format",
+                                           "--cover", "--reference"});
+    if (auto* message = std::get_if<std::string>(&parsed)) return *message;
+    const Arguments& a = std::get<Arguments>(parsed);
+
+    Options o;
+    o.eqMode = eqMode;
+    o.json = a.has("--json");
+    o.highQuality = a.has("--hq");
+    if (a.positional.empty()) return "no PATH given";
+    if (!a.option("--out")) return "--out DIR is required";
+    o.outFolder = *a.option("--out");
+
+    if (auto preset = a.option("--preset")) {
+        if (a.option("--target") || a.option("--ceiling")) return "--preset cannot be combined with --target/--ceiling";
+        auto found = presetNamed(*preset);
+        if (!found) return "unknown preset '" + *preset + "' (Events, Radio, Club or Festival)";
+        o.settings = found->settings;
+    } else {
+        if (auto target = a.option("--target")) {
+            auto value = parseNumber(*target);
+            if (!value || *value > 0.0f || *value < -70.0f) return "--target needs a loudness in LUFS between -70 and 0";
+            o.settings.targetLUFS = *value;
+        }
+        if (auto ceiling = a.option("--ceiling")) {
+            auto value = parseNumber(*ceiling);
+            if (!value || *value > 0.0f || *value < -20.0f) return "--ceiling needs a level in dBFS between -20 and 0";
+            o.settings.limitThreshold = *value;
+        }
+    }
+    o.presetName = presetNameFor(o.settings);
+
+    if (auto format = a.option("--format")) {
+        std::string f = *format;
+        std::transform(f.begin(), f.end(), f.begin(), [](unsigned char c) { return std::tolower(c); });
+        if (f == "wav") o.format = ExportFormat::wav;
+        else if (f == "m4a") o.format = ExportFormat::m4a;
+        else return "--format must be wav or m4a";
+    }
+    if (auto cover = a.option("--cover")) {
+        auto bytes = readWholeFile(*cover);
+        if (!bytes || bytes->empty()) return "cannot read the cover image '" + *cover + "'";
+        o.cover = Bytes(bytes->begin(), bytes->end());
+    }
+    if (auto reference = a.option("--reference")) o.reference = fs::path(*reference);
+    if (eqMode) {
+        auto settingsPath = a.option("--settings");
+        if (!settingsPath) return "--settings EQ.json is required";
+        auto text = readWholeFile(*settingsPath);
+        if (!text) return "cannot read the equaliser settings '" + *settingsPath + "'";
+        auto decoded = decodeEQSettings(*text);
+        if (!decoded) return "the equaliser settings '" + *settingsPath + "' are not valid: " + decoded.error().description();
+        o.eq = decoded.value();
+        o.eq->isEnabled = true;  // asking for an equaliser rendering means using it
+    }
+    o.inputs = collectInputs(a.positional);
+    if (o.inputs.empty()) return "no audio files found in the given PATHs";
+    return o;
+}
+
+// A store that holds only what the command line says, so the user's saved settings never change.
+std::shared_ptr<MemoryPreferences> seedPreferences(const Options& o) {
+    auto store = std::make_shared<MemoryPreferences>();
+    store->setFloat(keys::kTargetLoudness, o.settings.targetLUFS);
+    store->setFloat(keys::kLimitThreshold, o.settings.limitThreshold);
+    store->setBool(keys::kHighQualityMode, o.highQuality);
+    saveExportFormat(*store, o.format);
+    if (o.cover) {
+        store->setBool(keys::kGlobalArtworkEnabled, true);
+        store->setBytes(keys::kGlobalArtworkData, *o.cover);
+    }
+    return store;
+}
+
+void printHumanReport(const SongReport& r) {
+    const std::string name = r.input.filename().string();
+    if (r.status == "completed" && r.stats) {
+        std::printf("ok      %s  %s LUFS  peak %s  rms %s", name.c_str(), formatDecibels(r.stats->lufs).c_str(),
+                    formatDecibels(r.stats->peak).c_str(), formatDecibels(r.stats->rms).c_str());
+        if (r.passes > 0) std::printf("  %d BPM  %d pass%s", r.bpm, r.passes, r.passes == 1 ? "" : "es");
+        std::printf("  -> %s\n", r.output ? r.output->string().c_str() : "");
+    } else if (r.status == "pending") {
+        std::printf("skipped %s  (cancelled before it started)\n", name.c_str());
+    } else {
+        std::printf("FAILED  %s  %s\n", name.c_str(), r.error ? r.error->description().c_str() : "");
+    }
+    std::fflush(stdout);
+}
+
+void printJsonReport(const SongReport& r) {
+    nlohmann::json line{{"file", r.input.string()}, {"status", r.status}};
+    if (r.output) line["output"] = r.output->string();
+    if (r.stats) {
+        line["lufs"] = r.stats->lufs;
+        line["peak"] = r.stats->peak;
+        line["rms"] = r.stats->rms;
+    }
+    if (r.passes > 0) {
+        line["bpm"] = r.bpm;
+        line["passes"] = r.passes;
+    }
+    if (r.error) line["error"] = errorJson(*r.error);
+    printJsonLine(line);
+}
+
+}  // namespace
+
+int runMaster(const std::vector<std::string>& args, bool eqMode) {
+    auto parsedOptions = parseOptions(args, eqMode);
+    if (auto* message = std::get_if<std::string>(&parsedOptions)) return usageError(*message);
+    const Options& o = std::get<Options>(parsedOptions);
+
+    int argc = 1;
+    char name[] = "korvanta-cli";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+
+    auto store = seedPreferences(o);
+    installSharedPreferences(store);
+    (void)createFolders(o.outFolder);  // a folder that cannot be made fails each song's export
+
+    BatchProcessor batch(*store);
+    if (o.cover) batch.setSessionGlobalArtwork(QByteArray(reinterpret_cast<const char*>(o.cover->data()),
+                                                          static_cast<qsizetype>(o.cover->size())));
+    ProgressBar bar;
+    const bool withJson = o.json;
+
+    std::vector<SongReport> reports(o.inputs.size());
+    for (size_t i = 0; i < o.inputs.size(); ++i) reports[i].input = o.inputs[i];
+
+    // Import: songs that do not open are reported with the reader's error.
+    if (bar.active()) bar.show("Reading " + std::to_string(o.inputs.size()) + " songs", 0.0);
+    batch.addFiles(o.inputs);
+    if (batch.isAddingFiles()) waitFor(&batch, &BatchProcessor::addFilesFinished);
+    bar.clear();
+    std::vector<int> songOfInput(o.inputs.size(), -1);
+    for (size_t i = 0; i < o.inputs.size(); ++i) {
+        for (size_t s = 0; s < batch.audioFiles().size(); ++s) {
+            if (batch.audioFiles()[s].url == o.inputs[i]) songOfInput[i] = static_cast<int>(s);
+        }
+        if (songOfInput[i] < 0) {
+            auto opened = AudioFileReader::open(o.inputs[i]);
+            reports[i].error = opened ? Error{errc::kAudioFile, errc::kNotAudio, "Duplicate of an earlier song"}
+                                      : opened.error();
+        }
+    }
+
+    // Progress and cancellation.
+    auto label = [&](const std::string& phase) {
+        const int index = batch.currentIndex();
+        const auto& files = batch.audioFiles();
+        std::string song = index >= 0 && static_cast<size_t>(index) < files.size() ? files[static_cast<size_t>(index)].filename : "";
+        return phase + " " + song;
+    };
+    std::string phase = eqMode ? "EQ" : "Mastering";
+    QObject::connect(&batch, &BatchProcessor::currentFileProgressChanged, [&] {
+        bar.show(label(phase), batch.currentFileProgress());
+    });
+    interrupted = false;
+    std::signal(SIGINT, onInterrupt);
+    bool cancelled = false;
+    QTimer interruptPoll;
+    QObject::connect(&interruptPoll, &QTimer::timeout, [&] {
+        if (interrupted && !cancelled) {
+            cancelled = true;
+            batch.cancel();
+            bar.clear();
+            std::fprintf(stderr, "Cancelling: the running song stops at its next step…\n");
+        }
+    });
+    interruptPoll.start(50);
+
+    auto runBatch = [&](const QString& preset, bool withEQ) {
+        batch.processFiles(preset, withEQ, false, o.settings.targetLUFS, o.settings.limitThreshold);
+        if (batch.isProcessing()) waitFor(&batch, &BatchProcessor::batchFinished);
+        bar.clear();
+    };
+
+    bool finalBatch = false;
+    std::optional<Error> referenceError;
+    if (eqMode) {
+        // The given songs are the masters the equaliser renders.
+        batch.adoptOriginalsAsMasters();
+        saveEQSettings(*o.eq, keys::kActiveEQSettings, *store);
+        runBatch(QStringLiteral("Master + EQ"), true);
+        finalBatch = true;
+    } else {
+        runBatch(o.presetName ? QString::fromStdString(*o.presetName) : QString(), false);
+        if (o.reference && !cancelled) {
+            auto* reference = ReferenceTrackManager::shared();
+            bool loaded = false;
+            QString why;
+            QObject::connect(reference, &ReferenceTrackManager::loadFinished,
+                             [&](bool ok, const QString& message) { loaded = ok; why = message; });
+            bar.show("Analysing reference " + o.reference->filename().string(), 0.0);
+            reference->loadReferenceTrack(*o.reference);
+            waitFor(reference, &ReferenceTrackManager::loadFinished);
+            bar.clear();
+            if (loaded) {
+                EQSettings matched;
+                matched.isEnabled = true;
+                matched.isAutoReferenceMode = true;
+                saveEQSettings(matched, keys::kActiveEQSettings, *store);
+                phase = "Matching";
+                runBatch(QStringLiteral("Master + EQ"), true);
+                finalBatch = true;
+            } else {
+                referenceError = Error{"ReferenceTrack", 1, "Failed to load reference track: " + why.toStdString()};
+            }
+        }
+    }
+    interruptPoll.stop();
+
+    // Export, one song after another.
+    const std::string suffix = finalBatch ? " (FINAL)" : " (MASTER)";
+    const std::optional<Bytes> artwork = o.cover;
+    int failed = 0, completed = 0, pending = 0;
+    for (size_t i = 0; i < o.inputs.size(); ++i) {
+        SongReport& r = reports[i];
+        if (songOfInput[i] >= 0) {
+            const AudioFile& song = batch.audioFiles()[static_cast<size_t>(songOfInput[i])];
+            r.bpm = song.masterBPM;
+            r.passes = song.masterPasses;
+            const auto& source = finalBatch ? song.finalURL : song.masterURL;
+            r.stats = finalBatch ? song.finalStats : song.masterStats;
+            if (song.processingStatus == ProcessingStatus::pending) {
+                r.status = "pending";
+            } else if (song.processingStatus == ProcessingStatus::completed && source) {
+                const fs::path destination =
+                    o.outFolder / (AudioProcessor::renderingBaseName(song.url) + suffix + "." +
+                                   std::string(fileExtension(o.format)));
+                bar.show("Exporting " + destination.filename().string(), 0.0);
+                const bool written = writeExportFile(*source, destination, o.format, artwork, *store);
+                bar.clear();
+                if (written) {
+                    r.status = "completed";
+                    r.output = destination;
+                } else {
+                    r.error = Error{errc::kAudioFile, errc::kWriteFailed,
+                                    "Could not write \"" + destination.string() + "\""};
+                }
+            } else {
+                r.error = song.failure ? *song.failure
+                                       : Error{errc::kApp, errc::kFileMissing, "Output file was not created"};
+            }
+            if (!finalBatch && referenceError && r.status == "completed") {
+                // Mastered, but the requested matching could not run.
+                r.status = "failed";
+                r.error = referenceError;
+            }
+        }
+        if (r.status == "completed") ++completed;
+        else if (r.status == "pending") ++pending;
+        else ++failed;
+        if (withJson) printJsonReport(r);
+        else printHumanReport(r);
+    }
+
+    if (!withJson) {
+        std::printf("%d completed, %d failed", completed, failed);
+        if (pending > 0) std::printf(", %d not started", pending);
+        if (cancelled) std::printf(" (cancelled)");
+        std::printf(". Output: %s\n", o.outFolder.string().c_str());
+    }
+    return (failed > 0 || pending > 0) ? kExitSomeFailed : kExitOk;
+}
+
+}  // namespace korvanta::cli

@@ -1,0 +1,136 @@
+// The song list and the batch that masters it, as the screens and the command line see them.
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QVariantList>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "eq/EQSettings.h"
+#include "mastering/AudioFile.h"
+#include "mastering/AudioProcessor.h"
+#include "mastering/MasteringSettings.h"
+#include "platform/Preferences.h"
+
+namespace korvanta {
+
+// Published fields change on the main thread only; the pipeline runs on worker threads and
+// reaches the processor through ProgressUpdater callbacks hopped to the main thread and through
+// the cancellation flag, which is shared under `cancellationLock`.
+class BatchProcessor : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QVariantList audioFiles READ audioFilesVariant NOTIFY audioFilesChanged)
+    Q_PROPERTY(int currentIndex READ currentIndex NOTIFY currentIndexChanged)
+    Q_PROPERTY(double overallProgress READ overallProgress NOTIFY overallProgressChanged)
+    Q_PROPERTY(double currentFileProgress READ currentFileProgress NOTIFY currentFileProgressChanged)
+    Q_PROPERTY(bool isProcessing READ isProcessing NOTIFY isProcessingChanged)
+    Q_PROPERTY(bool isFinalMode READ isFinalMode NOTIFY isFinalModeChanged)
+    Q_PROPERTY(bool isAddingFiles READ isAddingFiles NOTIFY isAddingFilesChanged)
+    Q_PROPERTY(QString usedPresetName READ usedPresetName NOTIFY usedPresetNameChanged)
+    Q_PROPERTY(QByteArray sessionGlobalArtwork READ sessionGlobalArtwork WRITE setSessionGlobalArtwork
+                   NOTIFY sessionGlobalArtworkChanged)
+
+public:
+    // The per-song operation; AudioProcessor::masterAudioFile unless a test installs another.
+    using MasteringOperation = std::function<Result<DJMasteringResult>(
+        const std::filesystem::path& input, const DJMasteringSettings& settings, bool finalMode,
+        const std::optional<EQSettings>& eq, const std::shared_ptr<ProgressUpdater>& progress,
+        const AudioProcessor::CancellationCheck& isCancelled)>;
+
+    explicit BatchProcessor(Preferences& store = sharedPreferences(), QObject* parent = nullptr);
+    ~BatchProcessor() override;
+
+    const std::vector<AudioFile>& audioFiles() const { return audioFiles_; }
+    std::vector<AudioFile> selectedFiles() const;
+    int currentIndex() const { return currentIndex_; }
+    double overallProgress() const { return overallProgress_; }
+    double currentFileProgress() const { return currentFileProgress_; }
+    bool isProcessing() const { return isProcessing_; }
+    bool isFinalMode() const { return isFinalMode_; }
+    bool isAddingFiles() const { return pendingAdds_ > 0; }
+    QString usedPresetName() const { return usedPresetName_; }
+    QByteArray sessionGlobalArtwork() const { return sessionGlobalArtwork_; }
+    void setSessionGlobalArtwork(const QByteArray& imageBytes);
+
+    // Appends the songs at `paths` in order, skipping paths already in the list and files that do
+    // not open as audio; each is measured on a worker thread first. Emits addFilesFinished()
+    // when the last one has been handled.
+    void addFiles(const std::vector<std::filesystem::path>& paths);
+    Q_INVOKABLE void addFiles(const QStringList& paths);
+    Q_INVOKABLE void removeFile(int index);
+    Q_INVOKABLE void toggleSelection(int index);
+    // Removes every song (a new session).
+    Q_INVOKABLE void clearFiles();
+    // Takes every song without a master as its own master, so that a final batch renders the
+    // songs themselves through the equaliser (for songs that are already mastered).
+    void adoptOriginalsAsMasters();
+
+    // Starts a batch and returns at once; batchFinished() is emitted when it ends. Either flag
+    // makes it a final batch (every selected song with a master is rendered through the active
+    // equaliser); otherwise every selected pending song is mastered. An empty `presetName` means
+    // no preset name. Does nothing while a batch runs.
+    Q_INVOKABLE void processFiles(const QString& presetName, bool withEQ, bool withReference,
+                                  float targetLUFS, float limitThreshold);
+
+    // Any thread: the running song stops at its next check; later songs stay pending.
+    Q_INVOKABLE void cancel();
+    bool isCancelled() const;
+
+    void setMasteringOperation(MasteringOperation operation);
+
+signals:
+    void audioFilesChanged();
+    void currentIndexChanged();
+    void overallProgressChanged();
+    void currentFileProgressChanged();
+    void isProcessingChanged();
+    void isFinalModeChanged();
+    void isAddingFilesChanged();
+    void usedPresetNameChanged();
+    void sessionGlobalArtworkChanged();
+    void addFilesFinished();
+    // One song's outcome (a failure's error is kept in the song's `failure`).
+    void songFinished(int index, bool succeeded);
+    void batchFinished();
+
+private:
+    struct Cancellation {
+        std::mutex cancellationLock;
+        bool _isCancelled = false;
+    };
+    struct Batch;
+
+    QVariantList audioFilesVariant() const;
+    void setCurrentIndex(int index);
+    void setProgress(double currentFile, double overall);
+    void setIsProcessing(bool value);
+    void startEntry(size_t k);
+    void finishEntry(size_t k, Result<DJMasteringResult> result);
+    void endBatch();
+    void addNext();
+
+    Preferences& store_;
+    std::vector<AudioFile> audioFiles_;
+    int currentIndex_ = 0;
+    double overallProgress_ = 0.0;
+    double currentFileProgress_ = 0.0;
+    bool isProcessing_ = false;
+    bool isFinalMode_ = false;
+    QString usedPresetName_;
+    QByteArray sessionGlobalArtwork_;
+    std::shared_ptr<Cancellation> cancellation_ = std::make_shared<Cancellation>();
+    std::unique_ptr<Batch> batch_;
+    MasteringOperation masteringOperation_;
+
+    std::vector<std::filesystem::path> addQueue_;
+    int pendingAdds_ = 0;
+};
+
+}  // namespace korvanta

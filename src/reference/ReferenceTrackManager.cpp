@@ -1,0 +1,178 @@
+#include "reference/ReferenceTrackManager.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QThreadPool>
+#include <QTimer>
+
+#include "reference/ReferenceProfileStore.h"
+#include "reference/ReferenceTrackAnalysis.h"
+
+namespace korvanta {
+
+namespace {
+
+template <typename Job>
+void onMainThread(Job&& job) {
+    QMetaObject::invokeMethod(QCoreApplication::instance(), std::forward<Job>(job),
+                              Qt::QueuedConnection);
+}
+
+QVariantList floatList(const std::vector<float>& values) {
+    QVariantList list;
+    for (float v : values) list.push_back(v);
+    return list;
+}
+
+QVariantMap profileVariant(const std::optional<SpectralProfile>& profile) {
+    if (!profile) return {};
+    return {{"frequencies", floatList(profile->frequencies)},
+            {"magnitudes", floatList(profile->magnitudes)},
+            {"referenceFileName", QString::fromStdString(profile->referenceFileName)},
+            {"spectrum12Band", floatList(profile->spectrum12Band)}};
+}
+
+}  // namespace
+
+ReferenceTrackManager* ReferenceTrackManager::shared() {
+    static ReferenceTrackManager* instance = new ReferenceTrackManager(sharedPreferences());
+    return instance;
+}
+
+ReferenceTrackManager::ReferenceTrackManager(Preferences& store, QObject* parent)
+    : QObject(parent), store_(store) {
+    loadProfile();
+}
+
+void ReferenceTrackManager::loadProfile() {
+    auto stored = korvanta::loadProfile(store_);
+    if (!stored) return;
+    currentProfile_ = std::move(stored);
+    referenceSpectrum_ = currentProfile_->spectrum12Band;
+}
+
+QString ReferenceTrackManager::referenceFileName() const {
+    return currentProfile_ ? QString::fromStdString(currentProfile_->referenceFileName) : QString();
+}
+
+void ReferenceTrackManager::setIsVisible(bool value) {
+    if (value == isVisible_) return;
+    isVisible_ = value;
+    emit isVisibleChanged();
+}
+
+void ReferenceTrackManager::setIsEnabled(bool value) {
+    if (value == isEnabled_) return;
+    isEnabled_ = value;
+    emit isEnabledChanged();
+}
+
+void ReferenceTrackManager::setReferenceLUFS(float lufs) {
+    if (referenceLUFS_ == lufs) return;
+    referenceLUFS_ = lufs;
+    emit referenceLUFSChanged();
+}
+
+void ReferenceTrackManager::loadReferenceTrack(const QString& path) {
+    loadReferenceTrack(std::filesystem::path(path.toStdString()));
+}
+
+void ReferenceTrackManager::loadReferenceTrack(const std::filesystem::path& path) {
+    ++loadsRunning_;
+    if (loadsRunning_ == 1) emit isLoadingChanged();
+    QPointer<ReferenceTrackManager> self(this);
+    QThreadPool::globalInstance()->start([self, path] {
+        auto analysis = analyzeReferenceTrack(path, [self](const AudioStats& stats) {
+            onMainThread([self, lufs = stats.lufs] {
+                if (self) self->setReferenceLUFS(lufs);
+            });
+        });
+        onMainThread([self, analysis = std::move(analysis)] {
+            if (!self) return;
+            if (--self->loadsRunning_ == 0) emit self->isLoadingChanged();
+            if (!analysis) {
+                emit self->loadFinished(false, QString::fromStdString(analysis.error().description()));
+                return;
+            }
+            self->currentProfile_ = analysis->profile;
+            self->referenceSpectrum_ = analysis->profile.spectrum12Band;
+            saveProfile(analysis->profile, self->store_);
+            emit self->currentProfileChanged();
+            emit self->referenceSpectrumChanged();
+            emit self->referenceTrackLoaded();
+            emit self->loadFinished(true, {});
+            QTimer::singleShot(1000, self, [self] {
+                if (!self) return;
+                self->setIsVisible(false);
+                self->setIsEnabled(false);
+            });
+        });
+    });
+}
+
+void ReferenceTrackManager::analyzeCurrentTrack(const QString& path, bool isOriginal) {
+    QPointer<ReferenceTrackManager> self(this);
+    const std::filesystem::path file = path.toStdString();
+    QThreadPool::globalInstance()->start([self, file, isOriginal] {
+        auto spectra = analyzeTrackSpectra(file);
+        onMainThread([self, isOriginal, spectra = std::move(spectra)] {
+            if (!self) return;
+            if (!spectra) {
+                self->clearTrackProfiles();
+                return;
+            }
+            if (isOriginal) {
+                self->currentTrackProfile_ = spectra->profile;
+                self->masteredTrackProfile_.reset();
+                self->setOriginalSpectrum(spectra->spectrum12Band);
+            } else {
+                self->masteredTrackProfile_ = spectra->profile;
+                self->currentTrackProfile_.reset();
+                self->setMasteredSpectrum(spectra->spectrum12Band);
+            }
+            emit self->currentTrackProfileChanged();
+            emit self->masteredTrackProfileChanged();
+        });
+    });
+}
+
+void ReferenceTrackManager::clearReference() {
+    const bool had = currentProfile_.has_value();
+    currentProfile_.reset();
+    korvanta::clearReference(store_);
+    if (had) emit currentProfileChanged();
+}
+
+void ReferenceTrackManager::clearTrackProfiles() {
+    const bool had = currentTrackProfile_ || masteredTrackProfile_;
+    currentTrackProfile_.reset();
+    masteredTrackProfile_.reset();
+    if (had) {
+        emit currentTrackProfileChanged();
+        emit masteredTrackProfileChanged();
+    }
+}
+
+void ReferenceTrackManager::setOriginalSpectrum(std::vector<float> values) {
+    if (values == originalSpectrum_) return;
+    originalSpectrum_ = std::move(values);
+    emit originalSpectrumChanged();
+}
+
+void ReferenceTrackManager::setMasteredSpectrum(std::vector<float> values) {
+    if (values == masteredSpectrum_) return;
+    masteredSpectrum_ = std::move(values);
+    emit masteredSpectrumChanged();
+}
+
+QVariantMap ReferenceTrackManager::currentProfileVariant() const { return profileVariant(currentProfile_); }
+QVariantMap ReferenceTrackManager::currentTrackProfileVariant() const { return profileVariant(currentTrackProfile_); }
+QVariantMap ReferenceTrackManager::masteredTrackProfileVariant() const { return profileVariant(masteredTrackProfile_); }
+QVariantList ReferenceTrackManager::referenceSpectrumVariant() const { return floatList(referenceSpectrum_); }
+QVariantList ReferenceTrackManager::originalSpectrumVariant() const { return floatList(originalSpectrum_); }
+QVariantList ReferenceTrackManager::masteredSpectrumVariant() const { return floatList(masteredSpectrum_); }
+QVariant ReferenceTrackManager::referenceLUFSVariant() const {
+    return referenceLUFS_ ? QVariant(*referenceLUFS_) : QVariant();
+}
+
+}  // namespace korvanta
