@@ -133,6 +133,13 @@ TEST(SpectrumScan, FortyEightKilohertzFile) {
     auto bands = analyze12BandSpectrum(dir / "k48.wav");
     ASSERT_TRUE(bands.ok());
     EXPECT_EQ(std::max_element(bands->begin(), bands->end()) - bands->begin(), 5);
+
+    // 1400 Hz is inside the 2 kHz band only at the true rate (1400 … 2600 Hz at 48 kHz); bands
+    // laid out for 44.1 kHz would put it in the 1 kHz band instead.
+    test::writeWav(dir / "k48b.wav", test::makeSine(48000.0, 1, 5.0, 1400.0, 0.5f));
+    auto edge = analyze12BandSpectrum(dir / "k48b.wav");
+    ASSERT_TRUE(edge.ok());
+    EXPECT_GT(edge.value()[6], edge.value()[5] + 3.0f);
 }
 
 TEST(SpectrumScan, OnlyTheFirstChannelCounts) {
