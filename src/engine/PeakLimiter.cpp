@@ -8,8 +8,32 @@ namespace korvanta {
 
 namespace {
 
+// The passes below are plain element-wise loops; where the compiler supports it they also get an
+// AVX2 version picked at load time. Every operation in them is exactly rounded element by element,
+// so both versions give identical results.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#define KORVANTA_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define KORVANTA_VECTOR_CLONES
+#endif
+
+// x[i] = gain · samples[i] with NaN → 0 and ±∞ → ±FLT_MAX; magnitudes[i] = |x[i]|.
+KORVANTA_VECTOR_CLONES
+void gainAndMagnitudes(const float* __restrict samples, float gain, float* __restrict x,
+                       float* __restrict magnitudes, uint32_t n) {
+    for (uint32_t i = 0; i < n; ++i) {
+        float v = gain * samples[i];
+        v = v == v ? v : 0.0f;
+        v = v > FLT_MAX ? FLT_MAX : v;
+        v = v < -FLT_MAX ? -FLT_MAX : v;
+        x[i] = v;
+        magnitudes[i] = std::fabs(v);
+    }
+}
+
 // dst[i] = max(src[i], src[i − shift]) for i ≥ shift, src[i] below: doubles the window a
 // maximum covers. Both arrays hold `count` values and must not overlap.
+KORVANTA_VECTOR_CLONES
 void widenWindow(const float* __restrict src, float* __restrict dst, uint32_t shift,
                  uint32_t count) {
     const size_t head = std::min(shift, count);
@@ -22,6 +46,27 @@ void widenWindow(const float* __restrict src, float* __restrict dst, uint32_t sh
         const float a = current[i];
         const float b = lagged[i];
         out[i] = a > b ? a : b;
+    }
+}
+
+// The desired gains and the (1 − coef) · desired terms of both branches, per sample. With dA the
+// desired value on attack, the attack branch is taken exactly when dA < g in both cases of the
+// limiter rule (peak ≤ limit gives dA = 1 and the rule "attack when g > 1").
+KORVANTA_VECTOR_CLONES
+void desiredTerms(const float* __restrict peak, float limit, float releaseScale, float oneMinusA,
+                  float oneMinusR, float* __restrict dA, float* __restrict tA,
+                  float* __restrict tR, uint32_t n) {
+    for (uint32_t i = 0; i < n; ++i) {
+        const float p = peak[i];
+        const bool over = p > limit;
+        const float d = limit / p;  // unused (and possibly not finite) unless over
+        const float scaled = d * releaseScale;
+        const float attackDesired = over ? d : 1.0f;
+        const float capped = scaled < 1.0f ? scaled : 1.0f;
+        const float releaseDesired = over ? capped : 1.0f;
+        dA[i] = attackDesired;
+        tA[i] = oneMinusA * attackDesired;
+        tR[i] = oneMinusR * releaseDesired;
     }
 }
 
@@ -102,19 +147,7 @@ void PeakLimiter::processBlock(float* samples, uint32_t n) {
     const uint32_t total = history + n;
 
     // Pass 1: the gained, sanitised samples and their magnitudes after the history.
-    {
-        const float gain = gain_;
-        float* __restrict x = x_.data();
-        float* __restrict mag = magnitudes_.data() + history;
-        for (uint32_t i = 0; i < n; ++i) {
-            float v = gain * samples[i];
-            v = v == v ? v : 0.0f;
-            v = v > FLT_MAX ? FLT_MAX : v;
-            v = v < -FLT_MAX ? -FLT_MAX : v;
-            x[i] = v;
-            mag[i] = std::fabs(v);
-        }
-    }
+    gainAndMagnitudes(samples, gain_, x_.data(), magnitudes_.data() + history, n);
 
     // Pass 2: the sliding maximum over the lookahead, by doubling windows 1, 2, 4, … up to the
     // largest power of two ≤ lookahead, then one final step for the remainder.
@@ -134,30 +167,9 @@ void PeakLimiter::processBlock(float* samples, uint32_t n) {
     }
     const float* peak = windowMax + history;
 
-    // Pass 3: everything of the gain step that does not depend on g. With dA the desired value on
-    // attack, the attack branch is taken exactly when dA < g in both cases (peak ≤ limit gives
-    // dA = 1 and the rule "attack when g > 1").
-    {
-        const float limit = limit_;
-        const float scale = loudTarget_ ? 1.1f : 1.0f;
-        const float oneMinusA = oneMinusAttack_;
-        const float oneMinusR = oneMinusRelease_;
-        float* __restrict dA = attackDesired_.data();
-        float* __restrict tA = attackTerm_.data();
-        float* __restrict tR = releaseTerm_.data();
-        for (uint32_t i = 0; i < n; ++i) {
-            const float p = peak[i];
-            const bool over = p > limit;
-            const float d = limit / p;  // unused (and possibly not finite) unless over
-            const float scaled = d * scale;
-            const float attackDesired = over ? d : 1.0f;
-            const float capped = scaled < 1.0f ? scaled : 1.0f;
-            const float releaseDesired = over ? capped : 1.0f;
-            dA[i] = attackDesired;
-            tA[i] = oneMinusA * attackDesired;
-            tR[i] = oneMinusR * releaseDesired;
-        }
-    }
+    // Pass 3: everything of the gain step that does not depend on g.
+    desiredTerms(peak, limit_, loudTarget_ ? 1.1f : 1.0f, oneMinusAttack_, oneMinusRelease_,
+                 attackDesired_.data(), attackTerm_.data(), releaseTerm_.data(), n);
 
     // Pass 4: the gain recursion, the only sequential part, and the soft clipper. The clipper is
     // mirrored through |y| (bit-identical, as rounding is symmetric) so that one rarely taken

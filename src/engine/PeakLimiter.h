@@ -56,7 +56,7 @@ public:
     float currentGain() const { return g_; }  // the limiter gain g after the last sample
 
 private:
-    static constexpr uint32_t kBlock = 1024;  // samples per internal pass; sized to stay in L1
+    static constexpr uint32_t kBlock = 512;  // samples per internal pass; sized to stay in L1
 
     void processBlock(float* samples, uint32_t n);
 
