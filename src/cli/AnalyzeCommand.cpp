@@ -80,9 +80,9 @@ int runAnalyze(const std::vector<std::string>& args) {
                 continue;
             }
             printJsonLine({{"file", r.file},
-                           {"lufs", r.stats.lufs},
-                           {"peak", r.stats.peak},
-                           {"rms", r.stats.rms},
+                           {"lufs", jsonNumber(r.stats.lufs)},
+                           {"peak", jsonNumber(r.stats.peak)},
+                           {"rms", jsonNumber(r.stats.rms)},
                            {"duration", r.durationSeconds},
                            {"sampleRate", r.sampleRate},
                            {"channels", r.channelCount}});

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
 namespace korvanta::cli {
@@ -59,6 +60,16 @@ int usageError(const std::string& message) {
 
 nlohmann::json errorJson(const Error& error) {
     return {{"domain", error.domain}, {"code", error.code}, {"message", error.description()}};
+}
+
+nlohmann::json jsonNumber(float value) {
+    if (!std::isfinite(value)) return nullptr;
+    char text[32];
+    for (int digits = 6; digits <= 9; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
+        if (std::strtof(text, nullptr) == value) break;
+    }
+    return std::strtod(text, nullptr);
 }
 
 void printJsonLine(const nlohmann::json& object) {

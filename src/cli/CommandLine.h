@@ -40,6 +40,10 @@ int usageError(const std::string& message);
 
 nlohmann::json errorJson(const Error& error);
 
+// A 32-bit figure as the shortest decimal that reads back to the same float (-14.02, not
+// -14.020000457763672).
+nlohmann::json jsonNumber(float value);
+
 // Writes one JSON object as one line to standard output and flushes it.
 void printJsonLine(const nlohmann::json& object);
 

@@ -23,6 +23,7 @@
 #include "mastering/BatchProcessor.h"
 #include "platform/AudioFileReader.h"
 #include "platform/FileOperations.h"
+#include "platform/TempFolder.h"
 #include "reference/ReferenceTrackManager.h"
 
 namespace korvanta::cli {
@@ -212,9 +213,9 @@ void printJsonReport(const SongReport& r) {
     nlohmann::json line{{"file", r.input.string()}, {"status", r.status}};
     if (r.output) line["output"] = r.output->string();
     if (r.stats) {
-        line["lufs"] = r.stats->lufs;
-        line["peak"] = r.stats->peak;
-        line["rms"] = r.stats->rms;
+        line["lufs"] = jsonNumber(r.stats->lufs);
+        line["peak"] = jsonNumber(r.stats->peak);
+        line["rms"] = jsonNumber(r.stats->rms);
     }
     if (r.passes > 0) {
         line["bpm"] = r.bpm;
@@ -375,6 +376,20 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
         else ++failed;
         if (withJson) printJsonReport(r);
         else printHumanReport(r);
+    }
+
+    // The renderings were only the way to the exports: remove them (never anything outside the
+    // private temporary folder, where the originals of `eq` live as their own masters).
+    if (auto folder = privateTempFolder()) {
+        for (const auto& song : batch.audioFiles()) {
+            for (const auto& rendering : {song.masterURL, song.finalURL}) {
+                if (rendering && rendering->parent_path() == folder.value()) {
+                    (void)removeFileIfExists(*rendering);
+                    // An M4A rendering was converted from the WAV rendering beside it.
+                    (void)removeFileIfExists(fs::path(*rendering).replace_extension(".wav"));
+                }
+            }
+        }
     }
 
     if (!withJson) {

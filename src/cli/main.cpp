@@ -5,6 +5,7 @@
 
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
+#include "platform/FfmpegLogging.h"
 
 namespace {
 
@@ -66,6 +67,7 @@ int main(int argc, char** argv) {
         std::cout << kHelp;
         return kExitOk;
     }
+    korvanta::silenceFfmpegLog();
     if (command == "analyze") return runAnalyze(args);
     if (command == "tempo") return runTempo(args);
     if (command == "spectrum") return runSpectrum(args);
