@@ -3,7 +3,7 @@
 #include <iostream>
 
 #include "export/AacEncoder.h"
-#include "export/FileOperations.h"
+#include "platform/FileOperations.h"
 #include "platform/AudioFileReader.h"
 #include "platform/TempFolder.h"
 
@@ -44,7 +44,7 @@ Result<fs::path> AudioConverter::convert(const fs::path& inputURL, ExportFormat 
     std::error_code ec;
     if (fs::equivalent(inputURL, outputURL, ec)) return outputURL;
 
-    if (Status removed = removeFileIfPresent(outputURL); !removed) return removed.error();
+    if (Status removed = removeFileIfExists(outputURL); !removed) return removed.error();
 
     auto reader = AudioFileReader::open(inputURL);
     if (!reader) return ConversionError::fileNotFound();

@@ -5,7 +5,7 @@
 
 #include "export/AacEncoder.h"
 #include "export/CoverArt.h"
-#include "export/FileOperations.h"
+#include "platform/FileOperations.h"
 
 namespace korvanta {
 
@@ -50,7 +50,7 @@ bool encodeExport(const fs::path& source, const fs::path& destination,
                   << " failed: " << encoded.error().description() << std::endl;
     }
     // The encode failed: the destination gets the source's bytes instead.
-    if (Status removed = removeFileIfPresent(destination); !removed) return false;
+    if (Status removed = removeFileIfExists(destination); !removed) return false;
     return copyExport(source, destination);
 }
 
