@@ -19,8 +19,14 @@ build: configure
 demo: setup
 	@scripts/make-demo-songs $(DEMO)
 
+# The main job until the window exists: measure the demo songs, then master them with the
+# "Club" preset into out/ as WAV files.
 run: build demo
+	@echo "== Measuring the demo songs"
 	@$(CLI) analyze $(DEMO)/*.wav $(DEMO)/*.aif* $(DEMO)/*.flac $(DEMO)/*.ogg $(DEMO)/*.mp3 $(DEMO)/*.m4a $(DEMO)/*.aac
+	@echo
+	@echo "== Mastering them (preset Club, -10 LUFS) into out/"
+	@$(CLI) master --preset Club --out out $(DEMO)
 
 # The whole suite: the optimised build, then the core again under AddressSanitizer and UBSan.
 test: test-release test-asan
