@@ -1,6 +1,7 @@
 // Times one mastering pass over a four-minute 44.1 kHz stereo song against decoding that song
 // once, and prints the ratio. Also times the pass's parts on their own (limiter only, writing
-// only) to show where the time goes.
+// only) to show where the time goes, and an equaliser rendering of the same song with all twelve
+// bands active.
 //
 // Usage: korvanta-bench-render [repetitions]   (default 5; the best time of each is reported)
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <random>
 #include <vector>
 
+#include "engine/AudioEngine.h"
 #include "engine/MasteringRenderer.h"
 #include "engine/PeakLimiter.h"
 #include "platform/AudioFileReader.h"
@@ -127,6 +129,18 @@ int main(int argc, char** argv) {
         if (!s) fail("rendering", s.error());
     });
 
+    EQSettings equaliser;
+    equaliser.isEnabled = true;
+    for (size_t b = 0; b < equaliser.bands.size(); ++b) equaliser.bands[b].gain = b % 2 ? 3.0f : -2.0f;
+    equaliser.masterGain = -1.0f;
+    const fs::path final = folder / "song_final.wav";
+    AudioEngine engine;
+    const Timing equalise = best(repetitions, [&] {
+        fs::remove(final);
+        const Status s = engine.processAudioFile(input, final, equaliser, nullptr);
+        if (!s) fail("equalising", s.error());
+    });
+
     // The parts on their own, on the song held in memory.
     auto work = PcmBuffer::allocate(song->format(), kChunk);
     const Timing limiterOnly = best(repetitions, [&] {
@@ -153,8 +167,11 @@ int main(int argc, char** argv) {
     print("mastering pass:", render);
     print("  limiter alone (2 ch):", limiterOnly);
     print("  16-bit write alone:", writeOnly);
+    print("equaliser rendering:", equalise);
     std::printf("ratio pass / decode:     %8.2f wall %8.2f cpu\n", render.wall / decode.wall,
                 render.cpu / decode.cpu);
+    std::printf("ratio equaliser / decode:%8.2f wall %8.2f cpu\n", equalise.wall / decode.wall,
+                equalise.cpu / decode.cpu);
 
     fs::remove_all(folder);
     return 0;
