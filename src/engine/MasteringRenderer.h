@@ -41,8 +41,11 @@ using MasteringCancelled = std::function<bool()>;
 //   chunks written so far stay in the output file;
 // - opening the input, creating the folder, removing the old output, creating or writing the
 //   output: the error of that operation, passed on; a partly written output stays.
-// Uses no shared state besides the preferences store; any number of passes may run at once. The
-// pass uses one helper thread of its own for reading ahead and for the second channel.
+// Runs on the caller's thread, which reads the song and limits the first half of its channels;
+// the other half is limited on a helper thread and the chunks are written on another, up to three
+// chunks in flight. Channels are independent, so the file is the same whatever the timing. The
+// callbacks are called on the caller's thread only; progress counts chunks once written. Uses no
+// shared state besides the preferences store; any number of passes may run at once.
 Status renderMasteringPass(const std::filesystem::path& input, const std::filesystem::path& output,
                            float targetLUFS, float limitThreshold, float gain, int bpm,
                            const MasteringProgress& progress, const MasteringCancelled& isCancelled,

@@ -30,7 +30,8 @@ LimiterTiming limiterTimingForTempo(int bpm, double sampleRate);
 //     input and no gain (however large) can make the output or the limiter state non-finite.
 //  2. peak = max |x| over the current sample and the lookahead − 1 before it (zeros before the
 //     first sample); the output is not delayed.
-//  3. limit = 0.99 · c when targetLUFS ≥ −13, else 0.97 · c, with ceiling c = 10^(ceilingDb / 20).
+//  3. limit = 0.99 · c when targetLUFS ≥ −13, else 0.97 · c, with ceiling c = 10^(ceilingDb / 20)
+//     (a NaN ceilingDb counts as 0 dBFS).
 //     peak ≤ limit: desired = 1, coefficient attack when g > 1, else release.
 //     peak > limit: desired = limit / peak; when desired < g the coefficient is attack, otherwise
 //     the coefficient is release and desired becomes min(desired · 1.1, 1) (targetLUFS ≥ −13) or

@@ -193,19 +193,22 @@ TEST(PeakLimiter, KeepsOutputFiniteForAnyGainOrSample) {
     struct Case {
         float gain;
         float sample;
+        float ceiling;
         const char* why;
     };
     const Case cases[] = {
-        {INFINITY, 0.0f, "silence times an infinite gain stays silent"},
-        {INFINITY, 1e-6f, "an infinite gain on quiet noise is limited, not infinite"},
-        {1e30f, 1e20f, "an overflowing product is limited like any loud sample"},
-        {NAN, 0.5f, "a NaN gain renders silence"},
-        {1.0f, NAN, "a NaN sample renders as silence"},
+        {INFINITY, 0.0f, -1.0f, "silence times an infinite gain stays silent"},
+        {INFINITY, 1e-6f, -1.0f, "an infinite gain on quiet noise is limited, not infinite"},
+        {1e30f, 1e20f, -1.0f, "an overflowing product is limited like any loud sample"},
+        {NAN, 0.5f, -1.0f, "a NaN gain renders silence"},
+        {1.0f, NAN, -1.0f, "a NaN sample renders as silence"},
+        {4.0f, 0.5f, NAN, "a NaN ceiling counts as 0 dBFS"},
+        {4.0f, 0.5f, -INFINITY, "a ceiling of −∞ dB limits towards silence without NaN"},
     };
     for (const Case& c : cases) {
         const LimiterTiming timing = limiterTimingForTempo(120, 44100);
-        PeakLimiter limiter(c.gain, -14.0f, -1.0f, timing);
-        ReferenceLimiter reference(c.gain, -14.0f, -1.0f, timing);
+        PeakLimiter limiter(c.gain, -14.0f, c.ceiling, timing);
+        ReferenceLimiter reference(c.gain, -14.0f, c.ceiling, timing);
         std::vector<float> x(5000);
         for (size_t i = 0; i < x.size(); ++i) x[i] = (i % 2 ? -1.0f : 1.0f) * c.sample;
         x[100] = 0.0f;
@@ -217,6 +220,8 @@ TEST(PeakLimiter, KeepsOutputFiniteForAnyGainOrSample) {
         }
         if (c.sample == 0.0f || std::isnan(c.sample) || std::isnan(c.gain)) {
             EXPECT_EQ(y.back(), 0.0f) << c.why;
+        } else if (c.ceiling == -INFINITY) {
+            EXPECT_LT(std::fabs(y.back()), 1e-3f) << c.why;
         } else {
             EXPECT_GT(std::fabs(y.back()), 0.5f) << c.why;
         }
