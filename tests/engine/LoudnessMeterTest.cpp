@@ -190,6 +190,20 @@ TEST(LoudnessMeter, ShortFilesLeaveTheSeriesEmpty) {
     }
 }
 
+TEST(LoudnessMeter, RatesTooLowForAHopOrAWindowGiveEmptySeriesInsteadOfHanging) {
+    struct Case {
+        float rate;
+        bool hasBlocks;  // block Int(0.4·sr) ≥ 1 and step Int(0.1·sr) ≥ 1
+    };
+    // 15 Hz: window 1 frame but hop 0, so no RMS series; 5 Hz: no window step at all.
+    for (const Case c : {Case{15, true}, Case{5, false}}) {
+        const AudioStats s = measure(makeNoise(c.rate, 2, 60, 0.5f, 6));
+        EXPECT_EQ(s.lufs > -100, c.hasBlocks) << c.rate;
+        EXPECT_NEAR(s.rms, kSilentRms, 0.01) << c.rate;
+        EXPECT_GT(s.peak, -7.0) << c.rate;
+    }
+}
+
 TEST(LoudnessMeter, LongFilesAreMeasuredOnTheirCentralTwoMinutesOnly) {
     // 6 minutes and one frame at 8 kHz: the window is 960000 frames from (2880001 − 960000) / 2 =
     // 960000. Loud noise fills everything outside it, right up to its first and last frame.
