@@ -26,6 +26,11 @@ std::optional<Error> fileSystemRefusal(const std::filesystem::path& path) {
         return Error{errc::kAudioFile, errc::kIsDirectory,
                 "\"" + name + "\" is a folder, not an audio file."};
     }
+    // A FIFO or device would block or never end: only regular files are audio files.
+    if (!S_ISREG(st.st_mode)) {
+        return Error{errc::kAudioFile, errc::kNotAudio,
+                "The file \"" + name + "\" couldn't be opened because it isn't in the correct format."};
+    }
     if (::access(path.c_str(), R_OK) != 0) {
         return Error{errc::kAudioFile, errc::kNotReadable,
                 "The file \"" + name +

@@ -132,6 +132,19 @@ TEST(BadInput, UnreadableFileIsRefusedAsNotReadable) {
         << "a file without read permission is refused as not readable (exit 0: opened, 2: other error)";
 }
 
+TEST(BadInput, FifoIsRefusedWithoutWaitingForAWriter) {
+    ScratchFolder folder;
+    const auto path = folder / "stream.mp3";
+    ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+    const int code = runInChild(
+        [&] {
+            auto reader = AudioFileReader::open(path);
+            return !reader.ok() && reader.error().is(errc::kAudioFile, errc::kNotAudio) ? 0 : 1;
+        },
+        10);
+    EXPECT_EQ(code, 0) << "refused as not audio (1: other outcome, 201: blocked on the pipe)";
+}
+
 // Damaged copies of real files: cut short or overwritten in the middle.
 struct Damage {
     const char* name;

@@ -152,21 +152,26 @@ std::string readBytes(const std::filesystem::path& path) {
     return s.str();
 }
 
-int runUnprivileged(const std::function<int()>& check) {
+int runInChild(const std::function<int()>& check, unsigned seconds) {
     std::fflush(nullptr);
     const pid_t pid = ::fork();
     if (pid < 0) return 201;
     if (pid == 0) {
-        if (::geteuid() == 0) {
-            if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) {
-                ::_exit(200);
-            }
-        }
+        ::alarm(seconds);
         ::_exit(check());
     }
     int status = 0;
     if (::waitpid(pid, &status, 0) != pid) return 201;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 201;
+}
+
+int runUnprivileged(const std::function<int()>& check) {
+    return runInChild([&] {
+        if (::geteuid() == 0) {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) return 200;
+        }
+        return check();
+    });
 }
 
 }  // namespace korvanta::test

@@ -46,6 +46,10 @@ std::string ffprobeStreamField(const std::filesystem::path& path, const std::str
 void writeBytes(const std::filesystem::path& path, const std::string& bytes);
 std::string readBytes(const std::filesystem::path& path);
 
+// Runs `check` in a child process and returns its exit status (check's return value); 201 when
+// the child died or was still running after `seconds`.
+int runInChild(const std::function<int()>& check, unsigned seconds = 60);
+
 // Runs `check` in a child process that cannot read other users' files: when the tests run as root
 // the child first drops to uid and gid 65534. Returns the child's exit status (check's return
 // value), 200 when dropping privileges failed, 201 when the child died.
