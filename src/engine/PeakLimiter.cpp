@@ -8,19 +8,17 @@ namespace korvanta {
 
 namespace {
 
-// The passes below are plain element-wise loops; where the compiler supports it they also get an
-// AVX2 version picked at load time. Every operation in them is exactly rounded element by element,
-// so both versions give identical results.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
-#define KORVANTA_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define KORVANTA_VECTOR_CLONES
-#endif
+// The passes below are plain element-wise loops, compiled once for the baseline instruction set
+// and, on x86-64, once more for AVX2, chosen when the first limiter is made (an explicit choice
+// rather than an ifunc, whose resolver would run before sanitizer runtimes start). Every
+// operation in them is exactly rounded element by element, so both versions give identical
+// results.
+#define KORVANTA_PASS [[gnu::always_inline]] inline
 
 // x[i] = gain · samples[i] with NaN → 0 and ±∞ → ±FLT_MAX; magnitudes[i] = |x[i]|.
-KORVANTA_VECTOR_CLONES
-void gainAndMagnitudes(const float* __restrict samples, float gain, float* __restrict x,
-                       float* __restrict magnitudes, uint32_t n) {
+KORVANTA_PASS void gainAndMagnitudes(const float* __restrict samples, float gain,
+                                     float* __restrict x, float* __restrict magnitudes,
+                                     uint32_t n) {
     for (uint32_t i = 0; i < n; ++i) {
         float v = gain * samples[i];
         v = v == v ? v : 0.0f;
@@ -33,9 +31,8 @@ void gainAndMagnitudes(const float* __restrict samples, float gain, float* __res
 
 // dst[i] = max(src[i], src[i − shift]) for i ≥ shift, src[i] below: doubles the window a
 // maximum covers. Both arrays hold `count` values and must not overlap.
-KORVANTA_VECTOR_CLONES
-void widenWindow(const float* __restrict src, float* __restrict dst, uint32_t shift,
-                 uint32_t count) {
+KORVANTA_PASS void widenWindow(const float* __restrict src, float* __restrict dst,
+                               uint32_t shift, uint32_t count) {
     const size_t head = std::min(shift, count);
     for (size_t i = 0; i < head; ++i) dst[i] = src[i];
     const float* __restrict current = src + head;
@@ -52,10 +49,9 @@ void widenWindow(const float* __restrict src, float* __restrict dst, uint32_t sh
 // The desired gains and the (1 − coef) · desired terms of both branches, per sample. With dA the
 // desired value on attack, the attack branch is taken exactly when dA < g in both cases of the
 // limiter rule (peak ≤ limit gives dA = 1 and the rule "attack when g > 1").
-KORVANTA_VECTOR_CLONES
-void desiredTerms(const float* __restrict peak, float limit, float releaseScale, float oneMinusA,
-                  float oneMinusR, float* __restrict dA, float* __restrict tA,
-                  float* __restrict tR, uint32_t n) {
+KORVANTA_PASS void desiredTerms(const float* __restrict peak, float limit, float releaseScale,
+                                float oneMinusA, float oneMinusR, float* __restrict dA,
+                                float* __restrict tA, float* __restrict tR, uint32_t n) {
     for (uint32_t i = 0; i < n; ++i) {
         const float p = peak[i];
         const bool over = p > limit;
@@ -70,7 +66,55 @@ void desiredTerms(const float* __restrict peak, float limit, float releaseScale,
     }
 }
 
+// The passes for the baseline instruction set, and for AVX2 where the compiler can target it.
+void gainAndMagnitudesBaseline(const float* samples, float gain, float* x, float* magnitudes,
+                               uint32_t n) {
+    gainAndMagnitudes(samples, gain, x, magnitudes, n);
+}
+void widenWindowBaseline(const float* src, float* dst, uint32_t shift, uint32_t count) {
+    widenWindow(src, dst, shift, count);
+}
+void desiredTermsBaseline(const float* peak, float limit, float releaseScale, float oneMinusA,
+                          float oneMinusR, float* dA, float* tA, float* tR, uint32_t n) {
+    desiredTerms(peak, limit, releaseScale, oneMinusA, oneMinusR, dA, tA, tR, n);
+}
+
+#if defined(__GNUC__) && defined(__x86_64__)
+#define KORVANTA_HAS_AVX2_PASSES 1
+[[gnu::target("avx2")]] void gainAndMagnitudesAvx2(const float* samples, float gain, float* x,
+                                                   float* magnitudes, uint32_t n) {
+    gainAndMagnitudes(samples, gain, x, magnitudes, n);
+}
+[[gnu::target("avx2")]] void widenWindowAvx2(const float* src, float* dst, uint32_t shift,
+                                             uint32_t count) {
+    widenWindow(src, dst, shift, count);
+}
+[[gnu::target("avx2")]] void desiredTermsAvx2(const float* peak, float limit, float releaseScale,
+                                              float oneMinusA, float oneMinusR, float* dA,
+                                              float* tA, float* tR, uint32_t n) {
+    desiredTerms(peak, limit, releaseScale, oneMinusA, oneMinusR, dA, tA, tR, n);
+}
+#endif
+
 }  // namespace
+
+struct PeakLimiter::Passes {
+    void (*gainAndMagnitudes)(const float*, float, float*, float*, uint32_t);
+    void (*widenWindow)(const float*, float*, uint32_t, uint32_t);
+    void (*desiredTerms)(const float*, float, float, float, float, float*, float*, float*,
+                         uint32_t);
+};
+
+const PeakLimiter::Passes& PeakLimiter::passesForThisMachine() {
+    static const Passes baseline{gainAndMagnitudesBaseline, widenWindowBaseline,
+                                 desiredTermsBaseline};
+#ifdef KORVANTA_HAS_AVX2_PASSES
+    static const Passes avx2{gainAndMagnitudesAvx2, widenWindowAvx2, desiredTermsAvx2};
+    static const bool hasAvx2 = __builtin_cpu_supports("avx2");
+    if (hasAvx2) return avx2;
+#endif
+    return baseline;
+}
 
 LimiterTiming limiterTimingForTempo(int bpm, double sampleRate) {
     const float rate = static_cast<float>(sampleRate);
@@ -111,7 +155,8 @@ PeakLimiter::PeakLimiter(float gainLinear, float targetLUFS, float ceilingDb,
       oneMinusAttack_(1.0f - timing.attackCoef),
       oneMinusRelease_(1.0f - timing.releaseCoef),
       loudTarget_(targetLUFS >= -13.0f),
-      lookahead_(static_cast<uint32_t>(std::clamp(timing.lookaheadSamples, 1, 4096))) {
+      lookahead_(static_cast<uint32_t>(std::clamp(timing.lookaheadSamples, 1, 4096))),
+      passes_(&passesForThisMachine()) {
     float ceiling = exp10f(ceilingDb / 20.0f);
     if (std::isnan(ceiling)) ceiling = 1.0f;
     limit_ = (loudTarget_ ? 0.99f : 0.97f) * ceiling;
@@ -147,7 +192,7 @@ void PeakLimiter::processBlock(float* samples, uint32_t n) {
     const uint32_t total = history + n;
 
     // Pass 1: the gained, sanitised samples and their magnitudes after the history.
-    gainAndMagnitudes(samples, gain_, x_.data(), magnitudes_.data() + history, n);
+    passes_->gainAndMagnitudes(samples, gain_, x_.data(), magnitudes_.data() + history, n);
 
     // Pass 2: the sliding maximum over the lookahead, by doubling windows 1, 2, 4, … up to the
     // largest power of two ≤ lookahead, then one final step for the remainder.
@@ -156,20 +201,21 @@ void PeakLimiter::processBlock(float* samples, uint32_t n) {
     float* targets[2] = {window_.data(), peak_.data()};
     int next = 0;
     while (width * 2 <= lookahead_) {
-        widenWindow(windowMax, targets[next], width, total);
+        passes_->widenWindow(windowMax, targets[next], width, total);
         windowMax = targets[next];
         next ^= 1;
         width *= 2;
     }
     if (width < lookahead_) {
-        widenWindow(windowMax, targets[next], lookahead_ - width, total);
+        passes_->widenWindow(windowMax, targets[next], lookahead_ - width, total);
         windowMax = targets[next];
     }
     const float* peak = windowMax + history;
 
     // Pass 3: everything of the gain step that does not depend on g.
-    desiredTerms(peak, limit_, loudTarget_ ? 1.1f : 1.0f, oneMinusAttack_, oneMinusRelease_,
-                 attackDesired_.data(), attackTerm_.data(), releaseTerm_.data(), n);
+    passes_->desiredTerms(peak, limit_, loudTarget_ ? 1.1f : 1.0f, oneMinusAttack_,
+                          oneMinusRelease_, attackDesired_.data(), attackTerm_.data(),
+                          releaseTerm_.data(), n);
 
     // Pass 4: the gain recursion, the only sequential part, and the soft clipper. The clipper is
     // mirrored through |y| (bit-identical, as rounding is symmetric) so that one rarely taken

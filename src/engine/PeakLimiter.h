@@ -59,6 +59,9 @@ public:
 private:
     static constexpr uint32_t kBlock = 512;  // samples per internal pass; sized to stay in L1
 
+    struct Passes;  // the vectorisable passes, compiled for one instruction set
+    static const Passes& passesForThisMachine();
+
     void processBlock(float* samples, uint32_t n);
 
     // Parameters, fixed at construction.
@@ -69,6 +72,7 @@ private:
     bool loudTarget_;  // targetLUFS ≥ −13
     float knee_, drive_, kneeRest_;
     uint32_t lookahead_;
+    const Passes* passes_;
 
     // State carried from sample to sample and across calls.
     float g_ = 1.0f;
