@@ -15,8 +15,9 @@ namespace korvanta {
 
 class AudioFileReader {
 public:
-    // Opens any accepted format (wav, aiff, aif, flac, ogg, mp3 through libsndfile; m4a, aac and
-    // whatever else FFmpeg decodes). Errors as openDecoder().
+    // Opens any accepted format: wav, aiff, aif, flac, ogg and mp3 with a frame-count header through
+    // libsndfile; m4a, aac, header-less mp3 and whatever else FFmpeg decodes through FFmpeg.
+    // Errors as openDecoder().
     static Result<std::unique_ptr<AudioFileReader>> open(const std::filesystem::path& path);
 
     explicit AudioFileReader(std::unique_ptr<AudioDecoder> decoder, std::filesystem::path path = {});
