@@ -315,9 +315,5 @@ TEST(AudioEngineFile, PassesOnOpenAndCreateErrors) {
     EXPECT_TRUE(noFolder.error().is(errc::kAudioFile, errc::kWriteFailed));
 }
 
-TEST(AudioEngineShared, IsOneInstanceForTheProcess) {
-    EXPECT_EQ(&AudioEngine::shared(), &AudioEngine::shared());
-}
-
 }  // namespace
 }  // namespace korvanta
