@@ -200,6 +200,8 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
         progress.report(0.15);
         passes = 1;
         if (auto rendered = renderPass(output, 1.0f, 0.15, 0.8); !rendered) {
+            // A partly written master must never pass for a finished one.
+            (void)removeFileIfExists(output);
             return rendered.error();
         }
         auto stats = analyzeAudioFile(output);
@@ -217,12 +219,13 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
             const double base = 0.1 + (pass - 1) * kPassSpan;
             if (auto rendered = renderPass(passOutput, toLinearGain(gainDb), base, kPassSpan);
                 !rendered) {
-                if (!lastPass) (void)removeFileIfExists(passOutput);
+                // The last pass writes the master itself: a partial one must not stay there.
+                (void)removeFileIfExists(passOutput);
                 return rendered.error();
             }
             auto stats = analyzeAudioFile(passOutput);
             if (!stats) {
-                if (!lastPass) (void)removeFileIfExists(passOutput);
+                (void)removeFileIfExists(passOutput);
                 return stats.error();
             }
             if (std::fabs(stats->lufs - target) <= kAcceptanceLu || lastPass) {
