@@ -23,12 +23,14 @@ Error writeError(const std::filesystem::path& path, const std::string& why) {
 }  // namespace
 
 int32_t quantizeSample(float x, int bits) {
-    const double scale = static_cast<double>(int64_t{1} << (bits - 1));
-    const double v = static_cast<double>(x) * scale;
+    // x · 2^(bits−1) is exact in float for every bit depth up to 24, so rounding it in float gives
+    // the same integer as rounding in double.
+    const float scale = static_cast<float>(int32_t{1} << (bits - 1));
+    const float v = x * scale;
     if (!(v == v)) return 0;
-    if (v >= scale - 1.0) return static_cast<int32_t>(scale - 1.0);
-    if (v <= -scale) return static_cast<int32_t>(-scale);
-    return static_cast<int32_t>(std::lrint(v));
+    if (v >= scale - 1.0f) return static_cast<int32_t>(scale) - 1;
+    if (v <= -scale) return -static_cast<int32_t>(scale);
+    return static_cast<int32_t>(std::lrintf(v));
 }
 
 Result<std::unique_ptr<WavWriter>> WavWriter::create(const std::filesystem::path& path,
@@ -124,7 +126,6 @@ Status WavWriter::close() {
     if (!file_) return {};
     auto* file = static_cast<SNDFILE*>(file_);
     file_ = nullptr;
-    sf_write_sync(file);
     const int rc = sf_close(file);
     const int closed = ::close(fd_);
     fd_ = -1;
