@@ -255,10 +255,16 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
     batch.addFiles(o.inputs);
     if (batch.isAddingFiles()) waitFor(&batch, &BatchProcessor::addFilesFinished);
     bar.clear();
+    // Each song belongs to the first input naming it; a later input naming it again is a duplicate.
     std::vector<int> songOfInput(o.inputs.size(), -1);
+    std::vector<bool> claimed(batch.audioFiles().size(), false);
     for (size_t i = 0; i < o.inputs.size(); ++i) {
         for (size_t s = 0; s < batch.audioFiles().size(); ++s) {
-            if (batch.audioFiles()[s].url == o.inputs[i]) songOfInput[i] = static_cast<int>(s);
+            if (!claimed[s] && batch.audioFiles()[s].url == o.inputs[i]) {
+                songOfInput[i] = static_cast<int>(s);
+                claimed[s] = true;
+                break;
+            }
         }
         if (songOfInput[i] < 0) {
             auto opened = AudioFileReader::open(o.inputs[i]);
@@ -292,52 +298,16 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
     });
     interruptPoll.start(50);
 
-    auto runBatch = [&](const QString& preset, bool withEQ) {
-        batch.processFiles(preset, withEQ, false, o.settings.targetLUFS, o.settings.limitThreshold);
-        if (batch.isProcessing()) waitFor(&batch, &BatchProcessor::batchFinished);
-        bar.clear();
-    };
-
+    // Export and report, one song at a time: as soon as the batch whose renderings are exported
+    // finishes a song, and at the end for every song not reported by then.
     bool finalBatch = false;
     std::optional<Error> referenceError;
-    if (eqMode) {
-        // The given songs are the masters the equaliser renders.
-        batch.adoptOriginalsAsMasters();
-        saveEQSettings(*o.eq, keys::kActiveEQSettings, *store);
-        runBatch(QStringLiteral("Master + EQ"), true);
-        finalBatch = true;
-    } else {
-        runBatch(o.presetName ? QString::fromStdString(*o.presetName) : QString(), false);
-        if (o.reference && !cancelled) {
-            auto* reference = ReferenceTrackManager::shared();
-            bool loaded = false;
-            QString why;
-            QObject::connect(reference, &ReferenceTrackManager::loadFinished,
-                             [&](bool ok, const QString& message) { loaded = ok; why = message; });
-            bar.show("Analysing reference " + o.reference->filename().string(), 0.0);
-            reference->loadReferenceTrack(*o.reference);
-            waitFor(reference, &ReferenceTrackManager::loadFinished);
-            bar.clear();
-            if (loaded) {
-                EQSettings matched;
-                matched.isEnabled = true;
-                matched.isAutoReferenceMode = true;
-                saveEQSettings(matched, keys::kActiveEQSettings, *store);
-                phase = "Matching";
-                runBatch(QStringLiteral("Master + EQ"), true);
-                finalBatch = true;
-            } else {
-                referenceError = Error{"ReferenceTrack", 1, "Failed to load reference track: " + why.toStdString()};
-            }
-        }
-    }
-    interruptPoll.stop();
-
-    // Export, one song after another.
-    const std::string suffix = finalBatch ? " (FINAL)" : " (MASTER)";
     const std::optional<Bytes> artwork = o.cover;
     int failed = 0, completed = 0, pending = 0;
-    for (size_t i = 0; i < o.inputs.size(); ++i) {
+    std::vector<bool> reported(o.inputs.size(), false);
+    auto report = [&](size_t i) {
+        if (reported[i]) return;
+        reported[i] = true;
         SongReport& r = reports[i];
         if (songOfInput[i] >= 0) {
             const AudioFile& song = batch.audioFiles()[static_cast<size_t>(songOfInput[i])];
@@ -348,6 +318,7 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
             if (song.processingStatus == ProcessingStatus::pending) {
                 r.status = "pending";
             } else if (song.processingStatus == ProcessingStatus::completed && source) {
+                const std::string suffix = finalBatch ? " (FINAL)" : " (MASTER)";
                 const fs::path destination =
                     o.outFolder / (AudioProcessor::renderingBaseName(song.url) + suffix + "." +
                                    std::string(fileExtension(o.format)));
@@ -376,7 +347,63 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
         else ++failed;
         if (withJson) printJsonReport(r);
         else printHumanReport(r);
+    };
+    bool exportAsFinished = false;  // whether the running batch makes the renderings exported
+    QObject::connect(&batch, &BatchProcessor::songFinished, [&](int index, bool) {
+        if (!exportAsFinished) return;
+        for (size_t i = 0; i < o.inputs.size(); ++i) {
+            if (songOfInput[i] == index) report(i);
+        }
+    });
+
+    auto runBatch = [&](const QString& preset, bool withEQ, bool exported) {
+        exportAsFinished = exported;
+        finalBatch = withEQ;
+        batch.processFiles(preset, withEQ, false, o.settings.targetLUFS, o.settings.limitThreshold);
+        if (batch.isProcessing()) waitFor(&batch, &BatchProcessor::batchFinished);
+        exportAsFinished = false;
+        bar.clear();
+    };
+
+    for (size_t i = 0; i < o.inputs.size(); ++i) {
+        if (songOfInput[i] < 0) report(i);  // refused at import: known before any song runs
     }
+
+    if (eqMode) {
+        // The given songs are the masters the equaliser renders.
+        batch.adoptOriginalsAsMasters();
+        saveEQSettings(*o.eq, keys::kActiveEQSettings, *store);
+        runBatch(QStringLiteral("Master + EQ"), true, true);
+    } else {
+        runBatch(o.presetName ? QString::fromStdString(*o.presetName) : QString(), false,
+                 !o.reference.has_value());
+        if (o.reference && !cancelled) {
+            auto* reference = ReferenceTrackManager::shared();
+            bool loaded = false;
+            QString why;
+            QObject::connect(reference, &ReferenceTrackManager::loadFinished,
+                             [&](bool ok, const QString& message) { loaded = ok; why = message; });
+            bar.show("Analysing reference " + o.reference->filename().string(), 0.0);
+            reference->loadReferenceTrack(*o.reference);
+            waitFor(reference, &ReferenceTrackManager::loadFinished);
+            bar.clear();
+            if (loaded) {
+                EQSettings matched;
+                matched.isEnabled = true;
+                matched.isAutoReferenceMode = true;
+                saveEQSettings(matched, keys::kActiveEQSettings, *store);
+                phase = "Matching";
+                runBatch(QStringLiteral("Master + EQ"), true, true);
+            } else {
+                referenceError = Error{"ReferenceTrack", 1, "Failed to load reference track: " + why.toStdString()};
+            }
+        }
+    }
+    interruptPoll.stop();
+
+    // Songs not reported yet: those of a batch whose renderings are not exported (a master batch
+    // followed by matching) and those never started.
+    for (size_t i = 0; i < o.inputs.size(); ++i) report(i);
 
     // The renderings were only the way to the exports: remove them (never anything outside the
     // private temporary folder, where the originals of `eq` live as their own masters).
