@@ -186,7 +186,9 @@ std::shared_ptr<MemoryPreferences> seedPreferences(const Options& o) {
     store->setFloat(keys::kTargetLoudness, o.settings.targetLUFS);
     store->setFloat(keys::kLimitThreshold, o.settings.limitThreshold);
     store->setBool(keys::kHighQualityMode, o.highQuality);
-    saveExportFormat(*store, o.format);
+    // The batch's renderings stay WAV and the export encodes M4A once, from them: converting in
+    // the batch as well would encode AAC from AAC (twice the time, and a generation lost).
+    saveExportFormat(*store, ExportFormat::wav);
     if (o.cover) {
         store->setBool(keys::kGlobalArtworkEnabled, true);
         store->setBytes(keys::kGlobalArtworkData, *o.cover);
