@@ -12,7 +12,9 @@ QString qKey(const std::string& key) { return QString::fromStdString(key); }
 }  // namespace
 
 SettingsStore::SettingsStore()
-    : settings_(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+    // On Linux the native format is the INI syntax in a ".conf" file (IniFormat would name it
+    // ".ini"), so both constructors read and write the same kind of file.
+    : settings_(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
                                             QStringLiteral("Korvanta"), QStringLiteral("Korvanta"))) {}
 
 SettingsStore::SettingsStore(const QString& iniPath)
