@@ -202,5 +202,20 @@ TEST(SettingsStoreTest, LoudnessDefaultsArePersistedAtFirstUse) {
     EXPECT_EQ(manager.presetTargetLUFS(), -8.0f);
 }
 
+TEST(SettingsStoreTest, UserStoreLivesInTheConfigurationFolder) {
+    // XDG_CONFIG_HOME points at a scratch folder, so the real user's store is never touched.
+    test::ScratchFolder folder;
+    ASSERT_TRUE(qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(folder.path().string())));
+    {
+        SettingsStore store;
+        store.setString("selectedThemeId", "original");
+        store.synchronize();
+    }
+    EXPECT_TRUE(fs::is_regular_file(folder / "Korvanta" / "Korvanta.conf"));
+    EXPECT_EQ(SettingsStore(QString::fromStdString((folder / "Korvanta" / "Korvanta.conf").string()))
+                  .stringValue("selectedThemeId"),
+              "original");
+}
+
 }  // namespace
 }  // namespace korvanta
