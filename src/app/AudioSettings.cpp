@@ -10,10 +10,12 @@ AudioSettings loadAudioSettings(Preferences& store) {
     if (!store.contains(keys::kTargetLoudness)) store.setFloat(keys::kTargetLoudness, defaults.targetLoudness);
     if (!store.contains(keys::kLimitThreshold)) store.setFloat(keys::kLimitThreshold, defaults.limitThreshold);
     if (!store.contains(keys::kHighQualityMode)) store.setBool(keys::kHighQualityMode, defaults.highQualityMode);
+    // A value that cannot be read as its type (a damaged or hand-edited store) reads as the
+    // default too, never as 0 LUFS.
     AudioSettings settings;
-    settings.targetLoudness = store.floatValue(keys::kTargetLoudness).value_or(0.0f);
-    settings.limitThreshold = store.floatValue(keys::kLimitThreshold).value_or(0.0f);
-    settings.highQualityMode = store.boolValue(keys::kHighQualityMode).value_or(false);
+    settings.targetLoudness = store.floatValue(keys::kTargetLoudness).value_or(defaults.targetLoudness);
+    settings.limitThreshold = store.floatValue(keys::kLimitThreshold).value_or(defaults.limitThreshold);
+    settings.highQualityMode = store.boolValue(keys::kHighQualityMode).value_or(defaults.highQualityMode);
     return settings;
 }
 

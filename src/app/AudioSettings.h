@@ -14,7 +14,8 @@ struct AudioSettings {
     bool highQualityMode = false;   // 24-bit masters when true
 };
 
-// Stores the defaults (−10.0, −0.2, false) under the keys that are absent, then reads all three.
+// Stores the defaults (−10.0, −0.2, false) under the keys that are absent, then reads all three;
+// a value that cannot be read as its type gives the default (and stays in the store).
 AudioSettings loadAudioSettings(Preferences& store);
 
 // Stores target and threshold; "highQualityMode" as false when `exportFormat` is "M4A", else as
