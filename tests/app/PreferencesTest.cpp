@@ -72,6 +72,19 @@ TEST_P(PreferencesTest, StoredLoudnessSettingsAreReadNotOverwritten) {
     EXPECT_EQ(store->floatValue("targetLoudness"), -14.0f);
 }
 
+TEST_P(PreferencesTest, UnreadableLoudnessSettingsReadAsTheirDefaults) {
+    // Values of the wrong kind, as a hand-edited or damaged store holds them: a batch must never
+    // start at 0 LUFS because a value could not be read.
+    store->setString("targetLoudness", "loud");
+    store->setBytes("limitThreshold", {0x01, 0x02});
+    store->setString("highQualityMode", "maybe");
+    AudioSettingsManager manager(*store);
+    EXPECT_EQ(manager.targetLoudness(), -10.0f);
+    EXPECT_EQ(manager.limitThreshold(), -0.2f);
+    EXPECT_FALSE(manager.highQualityMode());
+    EXPECT_EQ(store->stringValue("targetLoudness"), "loud") << "reading does not repair the store";
+}
+
 TEST_P(PreferencesTest, SavingStoresTheSettingsAndThePresetName) {
     struct Case {
         const char* why;
