@@ -72,11 +72,34 @@ nlohmann::json jsonNumber(float value) {
     return std::strtod(text, nullptr);
 }
 
+namespace {
+FILE* jsonOutput = nullptr;  // the original standard output once reserved
+}  // namespace
+
+void reserveStandardOutputForJson() {
+    if (jsonOutput) return;
+    std::cout.flush();
+    std::fflush(stdout);
+    const int saved = ::dup(STDOUT_FILENO);
+    if (saved < 0) return;
+    FILE* output = ::fdopen(saved, "w");
+    if (!output) {
+        ::close(saved);
+        return;
+    }
+    if (::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+        std::fclose(output);
+        return;
+    }
+    jsonOutput = output;
+}
+
 void printJsonLine(const nlohmann::json& object) {
     const std::string line =
         object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fflush(stdout);
+    FILE* output = jsonOutput ? jsonOutput : stdout;
+    std::fwrite(line.data(), 1, line.size(), output);
+    std::fflush(output);
 }
 
 size_t displayWidth(const std::string& text) {

@@ -44,6 +44,11 @@ nlohmann::json errorJson(const Error& error);
 // -14.020000457763672).
 nlohmann::json jsonNumber(float value);
 
+// Keeps standard output for JSON lines alone: from then on, whatever else the process prints to
+// standard output (the libraries' diagnostic lines) goes to standard error instead. Call once,
+// before anything is printed.
+void reserveStandardOutputForJson();
+
 // Writes one JSON object as one line to standard output and flushes it.
 void printJsonLine(const nlohmann::json& object);
 

@@ -67,6 +67,10 @@ int main(int argc, char** argv) {
         std::cout << kHelp;
         return kExitOk;
     }
+    for (const auto& a : args) {
+        if (a == "--") break;
+        if (a == "--json") reserveStandardOutputForJson();
+    }
     korvanta::silenceFfmpegLog();
     if (command == "analyze") return runAnalyze(args);
     if (command == "tempo") return runTempo(args);
