@@ -1,0 +1,589 @@
+// Runs the built korvanta-cli as a user would and checks what it prints, writes and exits with.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+#include <vector>
+
+#include "analysis/TempoAnalyzer.h"
+#include "eq/EQSettings.h"
+#include "engine/LoudnessMeter.h"
+#include "platform/AudioFileReader.h"
+#include "support/TestAudio.h"
+
+#ifndef KORVANTA_CLI
+#error "KORVANTA_CLI must name the korvanta-cli executable"
+#endif
+
+namespace korvanta {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using test::ScratchFolder;
+using test::Signal;
+using test::shellQuote;
+
+// --- Running the program ------------------------------------------------------------------------
+
+struct CliRun {
+    int status = -1;  // exit status; -1 when it did not exit normally (a crash)
+    std::string out;
+    std::string err;
+
+    // Standard output as JSON lines; a line that is not JSON fails the test.
+    std::vector<json> lines() const {
+        std::vector<json> parsed;
+        std::istringstream in(out);
+        for (std::string line; std::getline(in, line);) {
+            json value = json::parse(line, nullptr, false);
+            EXPECT_FALSE(value.is_discarded()) << "not a JSON line: " << line;
+            parsed.push_back(value);
+        }
+        return parsed;
+    }
+};
+
+// Runs korvanta-cli with `args` (each shell-quoted) and, when `tmpdir` is given, that TMPDIR.
+CliRun runCli(const std::vector<std::string>& args, const fs::path& errFile,
+           const fs::path& tmpdir = {}) {
+    std::string command;
+    if (!tmpdir.empty()) command += "TMPDIR=" + shellQuote(tmpdir.string()) + " ";
+    command += shellQuote(KORVANTA_CLI);
+    for (const auto& a : args) command += " " + shellQuote(a);
+    command += " 2>" + shellQuote(errFile.string()) + " </dev/null";
+    CliRun run;
+    run.out = test::runCommand(command, &run.status);
+    std::ifstream err(errFile);
+    run.err.assign(std::istreambuf_iterator<char>(err), {});
+    return run;
+}
+
+std::string fileBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// --- Test material ------------------------------------------------------------------------------
+
+// A short music-like song: kick on the beat, noise snare on the off-beat, a chord pad, per-channel
+// noise from `seed`.
+Signal makeSong(double sampleRate, double seconds, uint32_t seed, float level = 0.5f) {
+    const auto frames = static_cast<size_t>(std::llround(sampleRate * seconds));
+    const double beat = 60.0 / 124.0;
+    Signal s;
+    s.sampleRate = sampleRate;
+    for (int c = 0; c < 2; ++c) {
+        std::mt19937 rng(seed * 7919u + static_cast<uint32_t>(c));
+        std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
+        std::vector<float> channel(frames);
+        for (size_t i = 0; i < frames; ++i) {
+            const double t = static_cast<double>(i) / sampleRate;
+            const double sinceBeat = std::fmod(t, beat);
+            const double sinceOffBeat = std::fmod(t + beat / 2.0, beat);
+            const double kick = std::exp(-sinceBeat * 18.0) * std::sin(2.0 * M_PI * 55.0 * sinceBeat);
+            const double pad = std::sin(2.0 * M_PI * 220.0 * t) + std::sin(2.0 * M_PI * 277.2 * t) +
+                               std::sin(2.0 * M_PI * 329.6 * t);
+            const double snare = noise(rng) * std::exp(-sinceOffBeat * 25.0);
+            channel[i] = level * static_cast<float>(0.5 * kick + 0.1 * pad + 0.3 * snare);
+        }
+        s.channels.push_back(std::move(channel));
+    }
+    return s;
+}
+
+// Writes a song in the format `extension` names (wav as 16-bit; others through ffmpeg).
+void writeSong(const fs::path& path, const Signal& song) {
+    if (path.extension() == ".wav") {
+        test::writeWav(path, song, WavSampleFormat::int16);
+        return;
+    }
+    const fs::path source = path.parent_path() / (".source-" + path.filename().string() + ".wav");
+    test::writeWav(source, song);
+    const std::string ext = path.extension().string();
+    test::convertWithFfmpeg(source, path,
+                            ext == ".mp3"    ? "-c:a libmp3lame -q:a 2"
+                            : ext == ".flac" ? "-c:a flac"
+                                             : "");
+    fs::remove(source);
+}
+
+void writeRandomBytes(const fs::path& path, size_t count, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::ofstream out(path, std::ios::binary);
+    for (size_t i = 0; i < count; ++i) out.put(static_cast<char>(rng() & 0xff));
+}
+
+int wavBitsPerSample(const fs::path& path, int* formatTag) {
+    const std::string b = fileBytes(path);
+    auto u16 = [&](size_t at) { return int(uint8_t(b[at])) | int(uint8_t(b[at + 1])) << 8; };
+    auto u32 = [&](size_t at) { return uint32_t(u16(at)) | uint32_t(u16(at + 2)) << 16; };
+    for (size_t at = 12; at + 8 <= b.size(); at += 8 + u32(at + 4) + (u32(at + 4) & 1)) {
+        if (b.compare(at, 4, "fmt ") == 0 && at + 24 <= b.size()) {
+            int tag = u16(at + 8);
+            if (tag == 0xFFFE && at + 34 <= b.size()) tag = u16(at + 32);
+            *formatTag = tag;
+            return u16(at + 22);
+        }
+    }
+    *formatTag = 0;
+    return 0;
+}
+
+int64_t lengthOf(const fs::path& path) {
+    auto reader = AudioFileReader::open(path);
+    return reader ? reader.value()->length() : -1;
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    fs::path path(const std::string& name) const { return scratch_ / name; }
+    CliRun cli(const std::vector<std::string>& args, const fs::path& tmpdir = {}) {
+        return runCli(args, scratch_ / "stderr.txt", tmpdir);
+    }
+
+    ScratchFolder scratch_;
+};
+
+// --- Help and usage ------------------------------------------------------------------------------
+
+TEST_F(CliTest, HelpNamesEveryCommandAndOption) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--help"}, {"-h"}, {"master", "--help"}}) {
+        const CliRun run = cli(args);
+        EXPECT_EQ(run.status, 0) << args[0];
+        for (const char* word :
+             {"analyze", "tempo", "spectrum", "master", "eq", "--json", "--preset", "--target",
+              "--ceiling", "--hq", "--format", "--cover", "--reference", "--out", "--settings",
+              "--help", "Events", "Radio", "Club", "Festival", "(MASTER)", "(FINAL)", "pending"}) {
+            EXPECT_TRUE(contains(run.out, word)) << "the help should mention " << word;
+        }
+    }
+}
+
+TEST_F(CliTest, UsageErrorsExitWithTwoAndSayWhatIsWrong) {
+    const fs::path song = path("Song.wav");
+    writeSong(song, makeSong(22050.0, 2.0, 1));
+    const fs::path out = path("out");
+    struct Case {
+        std::vector<std::string> args;
+        const char* named;  // what the message must mention
+    };
+    const Case cases[] = {
+        {{}, "COMMAND"},
+        {{"mix"}, "mix"},
+        {{"analyze"}, "FILE"},
+        {{"analyze", "--bogus", song}, "--bogus"},
+        {{"master", "--bogus", "--out", out, song}, "--bogus"},
+        {{"master", song}, "--out"},
+        {{"master", "--out", out}, "PATH"},
+        {{"master", "--preset", "Disco", "--out", out, song}, "Disco"},
+        {{"master", "--preset", "club", "--out", out, song}, "club"},  // names are case-sensitive
+        {{"master", "--target", "loud", "--out", out, song}, "--target"},
+        {{"master", "--preset", "Club", "--target", "-9", "--out", out, song}, "--preset"},
+        {{"master", "--format", "ogg", "--out", out, song}, "--format"},
+        {{"master", "--out"}, "--out"},
+        {{"eq", "--out", out, song}, "--settings"},
+    };
+    for (const auto& c : cases) {
+        const CliRun run = cli(c.args);
+        const std::string shown = ::testing::PrintToString(c.args);
+        EXPECT_EQ(run.status, 2) << shown;
+        EXPECT_TRUE(contains(run.err, "korvanta-cli: ")) << shown << ": " << run.err;
+        EXPECT_TRUE(contains(run.err, c.named)) << shown << " should name " << c.named << ": " << run.err;
+        EXPECT_TRUE(run.out.empty()) << shown << ": nothing on standard output";
+    }
+    EXPECT_FALSE(fs::exists(out)) << "a usage error writes nothing";
+}
+
+// --- analyze, tempo, spectrum --------------------------------------------------------------------
+
+TEST_F(CliTest, AnalyzePrintsTheMeasurementOfEveryFileEvenWhenOneFails) {
+    const fs::path a = path("A song.wav");
+    const fs::path b = path("B song.flac");
+    const fs::path bad = path("Broken.wav");
+    writeSong(a, makeSong(22050.0, 3.0, 2));
+    writeSong(b, makeSong(44100.0, 2.0, 3, 0.2f));
+    writeRandomBytes(bad, 5000, 4);
+
+    const CliRun good = cli({"analyze", "--json", a, b});
+    EXPECT_EQ(good.status, 0);
+    const auto lines = good.lines();
+    ASSERT_EQ(lines.size(), 2u);
+    const fs::path files[] = {a, b};
+    const double rates[] = {22050.0, 44100.0};
+    const double seconds[] = {3.0, 2.0};
+    for (size_t i = 0; i < 2; ++i) {
+        const json& line = lines[i];
+        EXPECT_EQ(line.value("file", ""), files[i].string()) << "in command-line order";
+        for (const char* key : {"lufs", "peak", "rms", "duration", "sampleRate", "channels"}) {
+            EXPECT_TRUE(line.contains(key) && line[key].is_number()) << key << " in " << line;
+        }
+        auto stats = analyzeAudioFile(files[i]);
+        ASSERT_TRUE(stats.ok());
+        EXPECT_EQ(line["lufs"].get<float>(), stats->lufs) << "figures read back to the same float";
+        EXPECT_EQ(line["peak"].get<float>(), stats->peak);
+        EXPECT_EQ(line["rms"].get<float>(), stats->rms);
+        EXPECT_NEAR(line["duration"].get<double>(), seconds[i], 1e-6);
+        EXPECT_EQ(line["sampleRate"].get<double>(), rates[i]);
+        EXPECT_EQ(line["channels"].get<int>(), 2);
+    }
+
+    const CliRun mixed = cli({"analyze", "--json", a, bad, b});
+    EXPECT_EQ(mixed.status, 1) << "one file failed";
+    const auto mixedLines = mixed.lines();
+    ASSERT_EQ(mixedLines.size(), 3u) << "a failing file does not stop the others";
+    EXPECT_EQ(mixedLines[1].value("file", ""), bad.string());
+    ASSERT_TRUE(mixedLines[1].contains("error"));
+    for (const char* key : {"domain", "code", "message"}) {
+        EXPECT_TRUE(mixedLines[1]["error"].contains(key)) << key;
+    }
+    EXPECT_FALSE(mixedLines[1].contains("lufs"));
+    EXPECT_EQ(mixedLines[2], lines[1]) << "the file after the failure is measured as before";
+
+    const CliRun human = cli({"analyze", a, bad, b});
+    EXPECT_EQ(human.status, 1);
+    for (const char* part : {"FILE", "LUFS", "PEAK", "RMS", "A song.wav", "B song.flac", "Broken.wav",
+                             "error:", "0:03", "22050", "44100"}) {
+        EXPECT_TRUE(contains(human.out, part)) << part << " in\n" << human.out;
+    }
+}
+
+TEST_F(CliTest, TempoAndSpectrumGiveTheirFiguresAsJson) {
+    const fs::path song = path("Beat.wav");
+    writeSong(song, makeSong(22050.0, 8.0, 5));
+
+    const CliRun tempo = cli({"tempo", "--json", song});
+    EXPECT_EQ(tempo.status, 0);
+    const auto tempoLines = tempo.lines();
+    ASSERT_EQ(tempoLines.size(), 1u);
+    EXPECT_EQ(tempoLines[0].value("file", ""), song.string());
+    BPMAnalyzer::clearCache();
+    EXPECT_EQ(tempoLines[0].value("bpm", 0), BPMAnalyzer::detectTempo(song).value())
+        << "the command reports the tempo estimate itself";
+
+    const CliRun spectrum = cli({"spectrum", "--json", song});
+    EXPECT_EQ(spectrum.status, 0);
+    const auto lines = spectrum.lines();
+    ASSERT_EQ(lines.size(), 1u);
+    const json& line = lines[0];
+    EXPECT_EQ(line.value("file", ""), song.string());
+    ASSERT_TRUE(line.contains("bands") && line["bands"].is_array());
+    EXPECT_EQ(line["bands"].size(), 12u) << "one level per equaliser band";
+    for (const auto& level : line["bands"]) {
+        EXPECT_TRUE(level.is_number() && level.get<double>() >= 0.0 && level.get<double>() <= 10.0)
+            << level;
+    }
+    ASSERT_TRUE(line.contains("profile"));
+    const json& profile = line["profile"];
+    ASSERT_TRUE(profile.contains("frequencies") && profile.contains("magnitudes"));
+    EXPECT_FALSE(profile["frequencies"].empty());
+    EXPECT_EQ(profile["frequencies"].size(), profile["magnitudes"].size());
+
+}
+
+// --- master and eq -------------------------------------------------------------------------------
+
+TEST_F(CliTest, MasterAFolderOfMixedFormats) {
+    const fs::path in = path("songs");
+    fs::create_directories(in);
+    writeSong(in / "One.wav", makeSong(22050.0, 5.0, 11));
+    writeSong(in / "Two.flac", makeSong(44100.0, 4.0, 12, 0.2f));
+    writeSong(in / "Three.mp3", makeSong(44100.0, 4.0, 13));
+    writeRandomBytes(in / "Four.wav", 8000, 14);
+    std::ofstream(in / "notes.txt") << "not a song";
+    std::map<std::string, std::string> before;
+    for (const auto& entry : fs::directory_iterator(in)) before[entry.path().filename()] = fileBytes(entry.path());
+
+    const fs::path out = path("out");
+    const fs::path tmp = path("tmp");
+    fs::create_directories(tmp);
+    const CliRun run = cli({"master", "--preset", "Club", "--json", "--out", out, in}, tmp);
+    EXPECT_EQ(run.status, 1) << "one song failed\n" << run.err;
+    const auto lines = run.lines();
+    ASSERT_EQ(lines.size(), 4u) << "one line per song, none for the text file\n" << run.out;
+
+    std::set<std::string> reportedFiles;
+    for (const json& line : lines) {
+        const fs::path file = line.value("file", "");
+        reportedFiles.insert(file.filename());
+        if (file.filename() == "Four.wav") {
+            EXPECT_EQ(line.value("status", ""), "failed");
+            ASSERT_TRUE(line.contains("error")) << line;
+            EXPECT_TRUE(line["error"].contains("message"));
+            EXPECT_FALSE(line.contains("output"));
+            continue;
+        }
+        EXPECT_EQ(line.value("status", ""), "completed") << line;
+        for (const char* key : {"file", "status", "output", "lufs", "peak", "rms", "bpm", "passes"}) {
+            EXPECT_TRUE(line.contains(key)) << key << " in " << line;
+        }
+        const fs::path output = line.value("output", "");
+        EXPECT_EQ(output, out / (file.stem().string() + " (MASTER).wav"));
+        ASSERT_TRUE(fs::exists(output)) << output;
+        EXPECT_EQ(lengthOf(output), lengthOf(file)) << "the master keeps the song's length";
+        auto stats = analyzeAudioFile(output);
+        ASSERT_TRUE(stats.ok());
+        EXPECT_EQ(line["lufs"].get<float>(), stats->lufs) << "the figures are those of the file written";
+        EXPECT_EQ(line["peak"].get<float>(), stats->peak);
+        const int passes = line.value("passes", 0);
+        EXPECT_TRUE(passes >= 1 && passes <= 3) << line;
+        if (passes < 3) {
+            EXPECT_NEAR(stats->lufs, -10.0, 0.3) << "the Club target";
+        }
+        const int bpm = line.value("bpm", 0);
+        EXPECT_TRUE(bpm >= 70 && bpm <= 170) << line;
+        int tag = 0;
+        EXPECT_EQ(wavBitsPerSample(output, &tag), 16) << "16-bit without --hq";
+    }
+    EXPECT_EQ(reportedFiles, (std::set<std::string>{"One.wav", "Two.flac", "Three.mp3", "Four.wav"}));
+
+    for (const auto& [name, bytes] : before) {
+        EXPECT_EQ(fileBytes(in / name), bytes) << name << " must be left exactly as it was";
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(in), {}), static_cast<long>(before.size()))
+        << "nothing is written next to the originals";
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), {}), 3) << "exactly the three masters";
+    EXPECT_TRUE(fs::is_empty(tmp / ("korvanta-" + std::to_string(::getuid()))))
+        << "the renderings were only the way to the exports";
+}
+
+TEST_F(CliTest, AnOutputFolderThatCannotBeMadeFailsEverySongWithoutACrash) {
+    const fs::path one = path("One.wav");
+    const fs::path two = path("Two.wav");
+    writeSong(one, makeSong(22050.0, 3.0, 21));
+    writeSong(two, makeSong(22050.0, 3.0, 22));
+    const fs::path blocker = path("a-file");
+    std::ofstream(blocker) << "a regular file where a folder would have to be";
+
+    const CliRun run = cli({"master", "--json", "--out", blocker / "out", one, two});
+    EXPECT_EQ(run.status, 1) << "exits normally, reporting failures\n" << run.err;
+    const auto lines = run.lines();
+    ASSERT_EQ(lines.size(), 2u);
+    for (const json& line : lines) {
+        EXPECT_EQ(line.value("status", ""), "failed") << line;
+        EXPECT_TRUE(line.contains("error")) << line;
+        EXPECT_FALSE(line.contains("output")) << line;
+    }
+    EXPECT_EQ(fileBytes(blocker), "a regular file where a folder would have to be");
+}
+
+TEST_F(CliTest, FormatM4aWritesAac) {
+    const fs::path song = path("Song.wav");
+    writeSong(song, makeSong(44100.0, 4.0, 31));
+    const fs::path out = path("out");
+    const CliRun run = cli({"master", "--format", "m4a", "--json", "--out", out, song});
+    EXPECT_EQ(run.status, 0) << run.err;
+    const auto lines = run.lines();
+    ASSERT_EQ(lines.size(), 1u);
+    const fs::path output = out / "Song (MASTER).m4a";
+    EXPECT_EQ(lines[0].value("output", ""), output.string());
+    ASSERT_TRUE(fs::exists(output));
+    int status = 0;
+    const std::string probe = test::runCommand(
+        "ffprobe -v error -select_streams a:0 -show_entries stream=codec_name:format=format_name,duration "
+        "-of default=noprint_wrappers=1 " + shellQuote(output.string()), &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(contains(probe, "codec_name=aac")) << probe;
+    EXPECT_TRUE(contains(probe, "mp4")) << probe;
+    const auto at = probe.find("duration=");
+    ASSERT_NE(at, std::string::npos) << probe;
+    EXPECT_NEAR(std::stod(probe.substr(at + 9)), 4.0, 0.05) << "the whole song";
+}
+
+TEST_F(CliTest, EqRendersThroughAValidSettingsFileAndRefusesABadOne) {
+    const fs::path song = path("Mix.wav");
+    writeSong(song, makeSong(22050.0, 3.0, 41));
+    const fs::path out = path("out");
+
+    const fs::path bad = path("bad.json");
+    std::ofstream(bad) << R"({"bands": 3})";
+    const CliRun refused = cli({"eq", "--settings", bad, "--out", out, song});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_TRUE(contains(refused.err, bad.string())) << refused.err;
+    EXPECT_TRUE(contains(refused.err, "\"bands\" is not an array")) << "names the problem: " << refused.err;
+    EXPECT_FALSE(fs::exists(out));
+
+    const fs::path notJson = path("notjson.json");
+    std::ofstream(notJson) << "{bands:";
+    const CliRun refusedToo = cli({"eq", "--settings", notJson, "--out", out, song});
+    EXPECT_EQ(refusedToo.status, 2);
+    EXPECT_TRUE(contains(refusedToo.err, "not valid JSON")) << refusedToo.err;
+
+    EQSettings eq;  // switched off: the command switches it on
+    eq.bands[2].gain = 4.0f;
+    eq.masterGain = -1.0f;
+    const fs::path good = path("eq.json");
+    std::ofstream(good) << encodeEQSettings(eq);
+    const fs::path tmp = path("tmp");
+    fs::create_directories(tmp);
+    const CliRun run = cli({"eq", "--settings", good, "--json", "--out", out, song}, tmp);
+    EXPECT_EQ(run.status, 0) << run.err;
+    const auto lines = run.lines();
+    ASSERT_EQ(lines.size(), 1u);
+    const fs::path output = out / "Mix (FINAL).wav";
+    EXPECT_EQ(lines[0].value("output", ""), output.string());
+    ASSERT_TRUE(fs::exists(output));
+    int tag = 0;
+    EXPECT_EQ(wavBitsPerSample(output, &tag), 32);
+    EXPECT_EQ(tag, 3) << "final renderings are 32-bit float";
+    EXPECT_EQ(lengthOf(output), lengthOf(song));
+    auto stats = analyzeAudioFile(output);
+    ASSERT_TRUE(stats.ok());
+    EXPECT_EQ(lines[0]["lufs"].get<float>(), stats->lufs);
+    auto original = analyzeAudioFile(song);
+    EXPECT_NE(stats->lufs, original->lufs) << "the equaliser changed the song";
+    EXPECT_TRUE(fs::is_empty(tmp / ("korvanta-" + std::to_string(::getuid()))));
+}
+
+// --- Ctrl-C ----------------------------------------------------------------------------------------
+
+// A child running korvanta-cli with its standard output on a pipe, read line by line.
+class Child {
+public:
+    Child(const std::vector<std::string>& args, const fs::path& tmpdir, const fs::path& errFile) {
+        int fds[2];
+        if (::pipe(fds) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(fds[1], STDOUT_FILENO);
+            ::close(fds[0]);
+            ::close(fds[1]);
+            const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            if (err >= 0) ::dup2(err, STDERR_FILENO);
+            ::setenv("TMPDIR", tmpdir.c_str(), 1);
+            std::vector<char*> argv{const_cast<char*>(KORVANTA_CLI)};
+            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            ::execv(KORVANTA_CLI, argv.data());
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        out_ = ::fdopen(fds[0], "r");
+    }
+    ~Child() {
+        if (out_) std::fclose(out_);
+        if (pid_ > 0 && !reaped_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+
+    bool started() const { return pid_ > 0 && out_; }
+    // The next line of standard output, or nullopt at its end.
+    std::optional<std::string> readLine() {
+        char* line = nullptr;
+        size_t size = 0;
+        const ssize_t n = ::getline(&line, &size, out_);
+        std::optional<std::string> text;
+        if (n >= 0) text = std::string(line, static_cast<size_t>(n));
+        std::free(line);
+        return text;
+    }
+    void interrupt() { ::kill(pid_, SIGINT); }
+    // The exit status, or -1 when it did not exit normally.
+    int wait() {
+        int status = 0;
+        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        reaped_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    FILE* out_ = nullptr;
+    bool reaped_ = false;
+};
+
+TEST_F(CliTest, CtrlCStopsTheRunningSongAndLeavesNoPartialFile) {
+    std::vector<fs::path> songs;
+    for (int i = 1; i <= 5; ++i) {
+        songs.push_back(path("Song " + std::to_string(i) + ".wav"));
+        writeSong(songs.back(), makeSong(44100.0, 75.0, 50u + static_cast<uint32_t>(i)));
+    }
+    const fs::path out = path("out");
+    const fs::path tmp = path("tmp");
+    fs::create_directories(tmp);
+    std::vector<std::string> args{"master", "--json", "--out", out.string()};
+    for (const auto& s : songs) args.push_back(s.string());
+
+    const fs::path errFile = path("stderr.txt");
+    Child child(args, tmp, errFile);
+    ASSERT_TRUE(child.started());
+    std::vector<json> lines;
+    while (auto line = child.readLine()) {
+        lines.push_back(json::parse(*line, nullptr, false));
+        ASSERT_FALSE(lines.back().is_discarded()) << *line;
+        if (lines.size() == 1) {
+            ASSERT_EQ(lines[0].value("status", ""), "completed") << "the first song finished first";
+            child.interrupt();
+        }
+    }
+    EXPECT_EQ(child.wait(), 1) << "a cancelled batch exits 1, it does not die of the signal";
+    EXPECT_TRUE(contains(fileBytes(errFile), "Cancelling")) << "the user is told what happens";
+
+    ASSERT_EQ(lines.size(), songs.size()) << "every song is still reported";
+    std::map<std::string, int> byStatus;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(lines[i].value("file", ""), songs[i].string()) << "in command-line order";
+        ++byStatus[lines[i].value("status", "")];
+    }
+    EXPECT_EQ(lines.back().value("status", ""), "pending") << "the last song was never started";
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const std::string status = lines[i].value("status", "");
+        if (status == "failed") {
+            ASSERT_TRUE(lines[i].contains("error"));
+            EXPECT_EQ(lines[i]["error"].value("code", 0), 100) << "cancelled by the user";
+            EXPECT_EQ(lines[i]["error"].value("domain", ""), "KorvantaApp");
+        }
+        if (i + 1 < lines.size() && status == "pending") {
+            EXPECT_EQ(lines[i + 1].value("status", ""), "pending") << "no song starts after a cancel";
+        }
+    }
+    EXPECT_LE(byStatus["failed"], 1) << "only the running song is stopped";
+
+    // The output folder holds whole masters of the completed songs and nothing else.
+    std::set<std::string> expected;
+    for (const json& line : lines) {
+        if (line.value("status", "") == "completed") {
+            expected.insert(fs::path(line.value("output", "")).filename());
+        }
+    }
+    std::set<std::string> present;
+    for (const auto& entry : fs::directory_iterator(out)) {
+        const std::string name = entry.path().filename();
+        present.insert(name);
+        EXPECT_FALSE(contains(name, ".partial")) << name;
+    }
+    EXPECT_EQ(present, expected);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].value("status", "") == "completed") {
+            EXPECT_EQ(lengthOf(lines[i].value("output", "")), lengthOf(songs[i])) << "a whole file";
+        }
+    }
+    const fs::path privateTemp = tmp / ("korvanta-" + std::to_string(::getuid()));
+    std::vector<std::string> leftovers;
+    for (const auto& entry : fs::directory_iterator(privateTemp)) leftovers.push_back(entry.path().filename());
+    EXPECT_TRUE(leftovers.empty()) << "no rendering of the run is left: "
+                                   << ::testing::PrintToString(leftovers);
+}
+
+}  // namespace
+}  // namespace korvanta
