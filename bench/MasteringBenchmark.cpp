@@ -1,0 +1,437 @@
+// Times the whole mastering pipeline (AudioProcessor::masterAudioFile, Club preset) on a
+// four-minute 44.1 kHz stereo song, as a 16-bit WAV and as an MP3, against decoding the same file
+// once and against FFmpeg's two-pass loudnorm run as a user would run it. Prints, per file, the
+// passes taken, the seconds of each, and the ratios mastering / decode-once and loudnorm /
+// mastering; then the pipeline's stages on their own; then the peak memory of a process mastering
+// a ten-minute song.
+//
+// Targets: a three-pass master within 3x one MP3 decode; at least 15x faster than two-pass
+// loudnorm; peak memory below 400 MB.
+//
+// The song is synthetic, music-like material, or the demo songs of a folder played one after
+// another (and over again) up to the length needed, resampled to 44.1 kHz stereo.
+//
+// Usage: korvanta-bench-mastering [repetitions] [DEMO_DIR]   (default 3 repetitions; the fastest
+//        of each is reported). DEMO_DIR may also come from the environment variable
+//        KORVANTA_DEMO_DIR. Needs the ffmpeg command-line tool (libmp3lame, loudnorm).
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "analysis/TempoAnalyzer.h"
+#include "engine/LoudnessMeter.h"
+#include "engine/MasteringRenderer.h"
+#include "mastering/AudioProcessor.h"
+#include "platform/AudioFileReader.h"
+#include "platform/PcmBuffer.h"
+#include "platform/Preferences.h"
+#include "platform/WavWriter.h"
+
+namespace fs = std::filesystem;
+using namespace korvanta;
+
+namespace {
+
+constexpr double kSampleRate = 44100.0;
+constexpr DJMasteringSettings kClub{-10.0f, -0.2f};
+constexpr uint32_t kDecodeChunk = 88200;  // 2 s, as the renderer reads on this machine class
+
+std::string quote(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+bool run(const std::string& command) {
+    if (std::system(command.c_str()) == 0) return true;
+    std::fprintf(stderr, "failed: %s\n", command.c_str());
+    return false;
+}
+
+// Standard output of a shell command, or nullopt when it fails.
+std::optional<std::string> capture(const std::string& command) {
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return std::nullopt;
+    std::string out;
+    char chunk[4096];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) out.append(chunk, n);
+    if (::pclose(pipe) != 0) {
+        std::fprintf(stderr, "failed: %s\n", command.c_str());
+        return std::nullopt;
+    }
+    return out;
+}
+
+[[noreturn]] void fail(const std::string& what, const Error& error) {
+    std::fprintf(stderr, "%s: %s\n", what.c_str(), error.description().c_str());
+    std::exit(1);
+}
+
+// --- Songs --------------------------------------------------------------------------------------
+
+// Verses and choruses at different levels: a kick on every beat at 124 bpm, bass, three-note
+// chords that change every bar, hi-hat noise on the off-beats, a little stereo spread; mixed
+// quietly, so that reaching the Club target takes the limiter real work.
+bool writeSyntheticSong(const fs::path& path, double seconds) {
+    auto writer = WavWriter::create(path, {kSampleRate, 2}, WavSampleFormat::int16);
+    if (!writer) return false;
+    const auto frames = static_cast<int64_t>(kSampleRate * seconds);
+    constexpr uint32_t kChunk = 1 << 16;
+    std::vector<float> left(kChunk), right(kChunk);
+    std::mt19937 random(17);
+    std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
+    const double beat = 60.0 / 124.0;
+    const double chordRoots[] = {220.0, 174.6, 261.6, 196.0};
+    for (int64_t start = 0; start < frames; start += kChunk) {
+        const auto n = static_cast<uint32_t>(std::min<int64_t>(kChunk, frames - start));
+        for (uint32_t i = 0; i < n; ++i) {
+            const double t = double(start + i) / kSampleRate;
+            const double section = (int64_t(t / 30.0) % 2) ? 0.5 : 0.25;  // chorus / verse
+            const double sinceBeat = std::fmod(t, beat);
+            const double kick = std::exp(-sinceBeat * 20.0) * std::sin(2 * M_PI * 52.0 * sinceBeat);
+            const double root = chordRoots[int64_t(t / (4 * beat)) % 4];
+            const double chord = std::sin(2 * M_PI * root * t) + std::sin(2 * M_PI * root * 1.26 * t) +
+                                 std::sin(2 * M_PI * root * 1.5 * t);
+            const double bass = std::sin(2 * M_PI * root / 4 * t);
+            const double hat = std::exp(-std::fmod(t + beat / 2, beat) * 60.0);
+            const double common = section * (0.45 * kick + 0.08 * chord + 0.2 * bass);
+            left[i] = float(common + section * 0.12 * hat * noise(random));
+            right[i] = float(common + section * 0.12 * hat * noise(random));
+        }
+        const float* planes[] = {left.data(), right.data()};
+        if (!writer.value()->write(planes, 2, n)) return false;
+    }
+    return bool(writer.value()->close());
+}
+
+// The folder's songs, in name order, one after another and over again up to `seconds`.
+bool writeDemoSong(const fs::path& demoDir, const fs::path& folder, const fs::path& path,
+                   double seconds) {
+    static const std::vector<std::string> kExtensions = {".mp3", ".wav", ".aiff", ".aif",
+                                                         ".m4a", ".flac", ".ogg", ".aac"};
+    std::vector<fs::path> songs;
+    for (const auto& entry : fs::directory_iterator(demoDir)) {
+        std::string ext = entry.path().extension().string();
+        std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
+        if (entry.is_regular_file() &&
+            std::find(kExtensions.begin(), kExtensions.end(), ext) != kExtensions.end()) {
+            songs.push_back(entry.path());
+        }
+    }
+    std::sort(songs.begin(), songs.end());
+    if (songs.empty()) {
+        std::fprintf(stderr, "no songs in %s\n", demoDir.c_str());
+        return false;
+    }
+    const fs::path once = folder / "demo-once.wav";
+    if (!fs::exists(once)) {
+        std::string inputs, filter;
+        for (size_t i = 0; i < songs.size(); ++i) {
+            inputs += " -i " + quote(songs[i]);
+            filter += "[" + std::to_string(i) +
+                      ":a:0]aresample=44100,aformat=sample_fmts=fltp:channel_layouts=stereo[a" +
+                      std::to_string(i) + "];";
+        }
+        for (size_t i = 0; i < songs.size(); ++i) filter += "[a" + std::to_string(i) + "]";
+        filter += "concat=n=" + std::to_string(songs.size()) + ":v=0:a=1[out]";
+        if (!run("ffmpeg -nostdin -v error -y" + inputs + " -filter_complex " + quote(filter) +
+                 " -map '[out]' -c:a pcm_f32le " + quote(once))) {
+            return false;
+        }
+    }
+    return run("ffmpeg -nostdin -v error -y -stream_loop -1 -i " + quote(once) + " -t " +
+               std::to_string(int(seconds)) + " -c:a pcm_s16le " + quote(path));
+}
+
+bool makeSongs(const fs::path& demoDir, const fs::path& folder, double seconds, const fs::path& wav,
+               const fs::path& mp3) {
+    const bool made = demoDir.empty() ? writeSyntheticSong(wav, seconds)
+                                      : writeDemoSong(demoDir, folder, wav, seconds);
+    return made && run("ffmpeg -nostdin -v error -y -i " + quote(wav) + " -c:a libmp3lame -q:a 2 " +
+                       quote(mp3));
+}
+
+// --- Clocks -------------------------------------------------------------------------------------
+
+double processCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+}
+
+double childrenCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+}
+
+// Wall-clock and processor time (this process's threads and the child processes it waited for).
+struct Timing {
+    double wall = 1e30;
+    double cpu = 1e30;
+};
+
+// The fastest of `repetitions` runs, by each clock.
+Timing best(int repetitions, const std::function<void()>& body) {
+    Timing t;
+    for (int r = 0; r < repetitions; ++r) {
+        const double cpuStart = processCpuSeconds() + childrenCpuSeconds();
+        const auto start = std::chrono::steady_clock::now();
+        body();
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        t.wall = std::min(t.wall, took.count());
+        t.cpu = std::min(t.cpu, processCpuSeconds() + childrenCpuSeconds() - cpuStart);
+    }
+    return t;
+}
+
+// --- What is timed ------------------------------------------------------------------------------
+
+void decodeOnce(const fs::path& path) {
+    auto reader = AudioFileReader::open(path);
+    if (!reader) fail("decoding", reader.error());
+    auto buffer = PcmBuffer::allocate(reader.value()->processingFormat(), kDecodeChunk);
+    while (reader.value()->framePosition() < reader.value()->length()) {
+        if (Status s = reader.value()->read(*buffer); !s) fail("decoding", s.error());
+        if (buffer->frameLength() == 0) break;
+    }
+}
+
+DJMasteringResult masterOnce(const fs::path& path) {
+    BPMAnalyzer::clearCache();
+    auto result = AudioProcessor::masterAudioFile(path, kClub, false, std::nullopt, nullptr, {});
+    if (!result) fail("mastering " + path.filename().string(), result.error());
+    fs::remove(result->outputURL);
+    return result.value();
+}
+
+// FFmpeg's loudnorm in two passes to the Club target: measure, then normalise linearly with the
+// measured values into a 16-bit WAV at the input's rate.
+void loudnormTwoPass(const fs::path& input, const fs::path& output) {
+    auto measured = capture("ffmpeg -nostdin -hide_banner -nostats -i " + quote(input) +
+                            " -af loudnorm=I=-10:TP=-0.2:print_format=json -f null - 2>&1");
+    if (!measured) std::exit(1);
+    const auto open = measured->rfind('{');
+    const auto close = measured->rfind('}');
+    if (open == std::string::npos || close == std::string::npos || close < open) {
+        std::fprintf(stderr, "loudnorm printed no measurement:\n%s\n", measured->c_str());
+        std::exit(1);
+    }
+    const auto values = nlohmann::json::parse(measured->substr(open, close - open + 1), nullptr, false);
+    if (values.is_discarded()) {
+        std::fprintf(stderr, "loudnorm's measurement is not JSON\n");
+        std::exit(1);
+    }
+    auto field = [&](const char* key) { return values.value(key, std::string("0")); };
+    const std::string filter = "loudnorm=I=-10:TP=-0.2:measured_I=" + field("input_i") +
+                               ":measured_TP=" + field("input_tp") + ":measured_LRA=" +
+                               field("input_lra") + ":measured_thresh=" + field("input_thresh") +
+                               ":offset=" + field("target_offset") + ":linear=true";
+    if (!run("ffmpeg -nostdin -v error -y -i " + quote(input) + " -af " + quote(filter) +
+             " -ar 44100 -c:a pcm_s16le " + quote(output))) {
+        std::exit(1);
+    }
+}
+
+void printTiming(const char* what, const Timing& t) {
+    std::printf("  %-34s %8.2f s wall %8.2f s cpu\n", what, t.wall, t.cpu);
+}
+
+// --- Peak memory --------------------------------------------------------------------------------
+
+long statusKilobytes(const char* key) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const std::string prefix = std::string(key) + ":";
+    while (std::getline(status, line)) {
+        if (line.rfind(prefix, 0) == 0) return std::strtol(line.c_str() + prefix.size(), nullptr, 10);
+    }
+    return -1;
+}
+
+// In a child process: master `path` and print the process's peak resident memory (VmHWM) before
+// and after, in kB.
+int peakMemoryChild(const fs::path& path) {
+    const long before = statusKilobytes("VmHWM");
+    auto result = AudioProcessor::masterAudioFile(path, kClub, false, std::nullopt, nullptr, {});
+    if (!result) fail("mastering", result.error());
+    const long after = statusKilobytes("VmHWM");
+    std::printf("%ld %ld %d\n", before, after, result->passes);
+    fs::remove(result->outputURL);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "--peak-memory-of") return peakMemoryChild(argv[2]);
+
+    int repetitions = 3;
+    fs::path demoDir;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (!arg.empty() && std::all_of(arg.begin(), arg.end(), ::isdigit)) {
+            repetitions = std::max(1, std::atoi(arg.c_str()));
+        } else {
+            demoDir = arg;
+        }
+    }
+    if (demoDir.empty()) {
+        if (const char* env = std::getenv("KORVANTA_DEMO_DIR"); env && *env) demoDir = env;
+    }
+
+    const char* tmp = std::getenv("TMPDIR");
+    const fs::path folder = fs::path(tmp && *tmp ? tmp : "/tmp") /
+                            ("korvanta-bench-mastering-" + std::to_string(::getpid()));
+    fs::create_directories(folder);
+    struct Cleanup {
+        fs::path path;
+        ~Cleanup() {
+            std::error_code ec;
+            fs::remove_all(path, ec);
+        }
+    } cleanup{folder};
+    installSharedPreferences(std::make_shared<MemoryPreferences>());  // 16-bit masters
+
+    const fs::path wav = folder / "song.wav";
+    const fs::path mp3 = folder / "song.mp3";
+    std::printf("Making a 4-minute 44.1 kHz stereo song from %s (16-bit WAV and MP3 -q:a 2)\n",
+                demoDir.empty() ? "synthetic material" : demoDir.c_str());
+    std::fflush(stdout);
+    if (!makeSongs(demoDir, folder, 240.0, wav, mp3)) {
+        std::fprintf(stderr, "could not make the benchmark songs\n");
+        return 1;
+    }
+    auto inputStats = analyzeAudioFile(wav);
+    if (!inputStats) fail("measuring the song", inputStats.error());
+    std::printf("Input: %.2f LUFS, peak %.2f dBFS; Club preset (-10 LUFS, ceiling -0.2 dBFS); "
+                "fastest of %d runs\n\n",
+                inputStats->lufs, inputStats->peak, repetitions);
+
+    struct Row {
+        const char* name;
+        fs::path path;
+        int passes = 0;
+        Timing master{}, decode{}, loudnorm{};
+    };
+    std::vector<Row> rows{{"wav16", wav}, {"mp3", mp3}};
+    for (Row& row : rows) {
+        std::printf("%s\n", row.name);
+        row.decode = best(repetitions, [&] { decodeOnce(row.path); });
+        printTiming("decode once", row.decode);
+        row.master = best(repetitions, [&] { row.passes = masterOnce(row.path).passes; });
+        printTiming(("masterAudioFile (" + std::to_string(row.passes) + " passes)").c_str(),
+                    row.master);
+        row.loudnorm = best(std::min(repetitions, 2),
+                            [&] { loudnormTwoPass(row.path, folder / "loudnorm.wav"); });
+        printTiming("ffmpeg loudnorm, two passes", row.loudnorm);
+        std::fflush(stdout);
+    }
+
+    // The pipeline's stages on their own, on the MP3: decoding it into the float copy, measuring,
+    // the tempo estimate, one rendering pass at the first gain.
+    std::printf("\nStages of the pipeline on the MP3 (each timed alone):\n");
+    const fs::path copy = folder / "decoded.wav";
+    const Timing decodeToCopy = best(repetitions, [&] {
+        fs::remove(copy);
+        auto reader = AudioFileReader::open(mp3);
+        if (!reader) fail("decoding", reader.error());
+        auto writer = WavWriter::create(copy, reader.value()->processingFormat(), WavSampleFormat::float32);
+        if (!writer) fail("writing the copy", writer.error());
+        auto buffer = PcmBuffer::allocate(reader.value()->processingFormat(), kDecodeChunk);
+        while (reader.value()->framePosition() < reader.value()->length()) {
+            if (Status s = reader.value()->read(*buffer); !s || buffer->frameLength() == 0) break;
+            if (Status s = writer.value()->write(*buffer); !s) fail("writing the copy", s.error());
+        }
+        if (Status s = writer.value()->close(); !s) fail("writing the copy", s.error());
+    });
+    printTiming("decode into a float WAV copy", decodeToCopy);
+    const Timing measure = best(repetitions, [&] {
+        if (auto s = analyzeAudioFile(copy); !s) fail("measuring", s.error());
+    });
+    printTiming("analyzeAudioFile (float copy)", measure);
+    int bpm = 0;
+    const Timing tempo = best(repetitions, [&] {
+        BPMAnalyzer::clearCache();
+        auto t = BPMAnalyzer::detectTempo(copy);
+        if (!t) fail("tempo", t.error());
+        bpm = t.value();
+    });
+    printTiming("BPMAnalyzer::detectTempo (float copy)", tempo);
+    const float gain = float(std::pow(
+        10.0, AudioProcessor::firstGainDb(inputStats->lufs, inputStats->peak, kClub.targetLUFS) / 20.0));
+    const Timing pass = best(repetitions, [&] {
+        if (Status s = renderMasteringPass(copy, folder / "pass.wav", kClub.targetLUFS,
+                                           kClub.limitThreshold, gain, bpm, {}, {});
+            !s) {
+            fail("rendering", s.error());
+        }
+    });
+    printTiming("renderMasteringPass (float copy)", pass);
+    const Timing measurePass = best(repetitions, [&] {
+        if (auto s = analyzeAudioFile(folder / "pass.wav"); !s) fail("measuring", s.error());
+    });
+    printTiming("analyzeAudioFile (16-bit pass)", measurePass);
+    std::printf("  expected for %d passes: %.2f s cpu\n", rows[1].passes,
+                decodeToCopy.cpu + measure.cpu + tempo.cpu + rows[1].passes * (pass.cpu + measurePass.cpu));
+
+    // Peak memory of a separate process mastering a ten-minute song.
+    std::printf("\nPeak memory while mastering a 10-minute song (separate process, VmHWM):\n");
+    std::fflush(stdout);
+    const fs::path longWav = folder / "long.wav";
+    const fs::path longMp3 = folder / "long.mp3";
+    if (!makeSongs(demoDir, folder, 600.0, longWav, longMp3)) {
+        std::fprintf(stderr, "could not make the ten-minute song\n");
+        return 1;
+    }
+    double worstMb = 0.0;
+    for (const auto& [name, path] : {std::pair{"wav16", longWav}, std::pair{"mp3", longMp3}}) {
+        auto out = capture(quote(fs::read_symlink("/proc/self/exe")) + " --peak-memory-of " + quote(path));
+        long before = 0, after = 0;
+        int passes = 0;
+        if (!out || std::sscanf(out->c_str(), "%ld %ld %d", &before, &after, &passes) != 3) return 1;
+        std::printf("  %-6s %d passes: peak %.1f MB (%.1f MB before mastering)\n", name, passes,
+                    after / 1024.0, before / 1024.0);
+        worstMb = std::max(worstMb, after / 1024.0);
+    }
+
+    std::printf("\nSummary (cpu seconds; wall in brackets)\n");
+    for (const Row& row : rows) {
+        std::printf("  %-6s %d passes  master %6.2f s (%6.2f)  decode once %6.2f s (%6.2f)  "
+                    "master/decode %5.2f (%5.2f)  loudnorm %6.2f s (%6.2f)  loudnorm/master %5.1f (%5.1f)\n",
+                    row.name, row.passes, row.master.cpu, row.master.wall, row.decode.cpu,
+                    row.decode.wall, row.master.cpu / row.decode.cpu, row.master.wall / row.decode.wall,
+                    row.loudnorm.cpu, row.loudnorm.wall, row.loudnorm.cpu / row.master.cpu,
+                    row.loudnorm.wall / row.master.wall);
+    }
+    const Row& m = rows[1];
+    std::printf("Targets: MP3 master <= 3x one MP3 decode: %.2fx cpu, %.2fx wall (%s)\n",
+                m.master.cpu / m.decode.cpu, m.master.wall / m.decode.wall,
+                m.master.wall / m.decode.wall <= 3.0 ? "met" : "missed");
+    std::printf("         >= 15x faster than two-pass loudnorm: wav %.1fx, mp3 %.1fx wall (%s)\n",
+                rows[0].loudnorm.wall / rows[0].master.wall, m.loudnorm.wall / m.master.wall,
+                std::min(rows[0].loudnorm.wall / rows[0].master.wall, m.loudnorm.wall / m.master.wall) >= 15.0
+                    ? "met" : "missed");
+    std::printf("         peak memory < 400 MB: %.1f MB (%s)\n", worstMb,
+                worstMb < 400.0 ? "met" : "missed");
+    return 0;
+}
