@@ -216,9 +216,11 @@ TEST(SettingsStoreTest, LoudnessDefaultsArePersistedAtFirstUse) {
 }
 
 TEST(SettingsStoreTest, UserStoreLivesInTheConfigurationFolder) {
-    // XDG_CONFIG_HOME points at a scratch folder, so the real user's store is never touched.
+    // The user configuration folder (XDG_CONFIG_HOME, which Qt reads once per process) is moved
+    // to a scratch folder, so the real user's store is never touched.
     test::ScratchFolder folder;
-    ASSERT_TRUE(qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(folder.path().string())));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       QString::fromStdString(folder.path().string()));
     {
         SettingsStore store;
         store.setString("selectedThemeId", "original");

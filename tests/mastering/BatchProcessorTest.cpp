@@ -93,7 +93,8 @@ private:
     std::vector<Call> calls_;
 };
 
-// Counts the processor's notifications and those that arrived off the main thread.
+// Counts the processor's notifications and those that arrived off the main thread. Direct
+// connections, so that each handler runs on the emitting thread.
 class MainThreadWatch {
 public:
     void watch(BatchProcessor& processor) {
@@ -105,9 +106,11 @@ public:
                               &BatchProcessor::isAddingFilesChanged,
                               &BatchProcessor::usedPresetNameChanged, &BatchProcessor::addFilesFinished,
                               &BatchProcessor::batchFinished}) {
-            QObject::connect(&processor, signal, [this] { note(); });
+            QObject::connect(&processor, signal, &context_, [this] { note(); },
+                             Qt::DirectConnection);
         }
-        QObject::connect(&processor, &BatchProcessor::songFinished, [this] { note(); });
+        QObject::connect(&processor, &BatchProcessor::songFinished, &context_, [this] { note(); },
+                         Qt::DirectConnection);
     }
     int seen() const { return seen_; }
     int offMainThread() const { return off_; }
@@ -117,6 +120,7 @@ private:
         ++seen_;
         if (!test::onMainThread()) ++off_;
     }
+    QObject context_;
     std::atomic<int> seen_{0};
     std::atomic<int> off_{0};
 };
@@ -133,6 +137,7 @@ protected:
         // Workers still running would outlive the fake operation and the scratch folder.
         QThreadPool::globalInstance()->waitForDone();
         test::drainEvents();
+        EXPECT_GT(watch.seen(), 0);
         EXPECT_EQ(watch.offMainThread(), 0) << "published fields change on the main thread only";
     }
 

@@ -24,8 +24,11 @@ using test::waitUntil;
 
 constexpr const char* kProfileKey = "Korvanta_ReferenceSpectralProfile";
 
-// Counts a manager's notifications and those that arrived off the main thread.
+// Counts a manager's notifications and those that arrived off the main thread. Direct connections,
+// so that each handler runs on the emitting thread; they end with the watch (`context`), which
+// matters for the shared manager that outlives every test.
 struct MainThreadWatch {
+    QObject context;
     std::atomic<int> seen{0};
     std::atomic<int> off{0};
 
@@ -38,9 +41,10 @@ struct MainThreadWatch {
               &ReferenceTrackManager::originalSpectrumChanged, &ReferenceTrackManager::masteredSpectrumChanged,
               &ReferenceTrackManager::referenceLUFSChanged, &ReferenceTrackManager::isLoadingChanged,
               &ReferenceTrackManager::referenceTrackLoaded}) {
-            QObject::connect(&manager, signal, [this] { note(); });
+            QObject::connect(&manager, signal, &context, [this] { note(); }, Qt::DirectConnection);
         }
-        QObject::connect(&manager, &ReferenceTrackManager::loadFinished, [this] { note(); });
+        QObject::connect(&manager, &ReferenceTrackManager::loadFinished, &context, [this] { note(); },
+                         Qt::DirectConnection);
     }
     void note() {
         ++seen;
