@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -362,6 +363,27 @@ TEST_F(CliTest, MasterAFolderOfMixedFormats) {
     EXPECT_EQ(std::distance(fs::directory_iterator(out), {}), 3) << "exactly the three masters";
     EXPECT_TRUE(fs::is_empty(tmp / ("korvanta-" + std::to_string(::getuid()))))
         << "the renderings were only the way to the exports";
+}
+
+TEST_F(CliTest, ASongNamedTwiceIsMasteredOnceAndTheRepeatReportedAsADuplicate) {
+    const fs::path song = path("Twice.wav");
+    writeSong(song, makeSong(22050.0, 3.0, 15));
+    const fs::path out = path("out");
+    const CliRun run = cli({"master", "--json", "--out", out, song, song});
+    EXPECT_EQ(run.status, 1);
+    const auto lines = run.lines();
+    ASSERT_EQ(lines.size(), 2u) << "one line per PATH given";
+    std::vector<std::string> statuses;
+    for (const json& line : lines) statuses.push_back(line.value("status", ""));
+    std::sort(statuses.begin(), statuses.end());
+    EXPECT_EQ(statuses, (std::vector<std::string>{"completed", "failed"}))
+        << "the first mention is mastered, the repeat is not reported as a second master";
+    for (const json& line : lines) {
+        if (line.value("status", "") == "failed") {
+            EXPECT_EQ(line["error"].value("message", ""), "Duplicate of an earlier song");
+        }
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), {}), 1);
 }
 
 TEST_F(CliTest, AnOutputFolderThatCannotBeMadeFailsEverySongWithoutACrash) {
