@@ -56,6 +56,7 @@ struct BatchProcessor::Batch {
     bool exportM4A = false;
     std::optional<EQSettings> eq;  // the stored active equaliser, when asked for
     size_t current = 0;            // position in `work` of the running song
+    uint64_t generation = 0;       // tells this batch's late callbacks from the next batch's
 };
 
 BatchProcessor::BatchProcessor(Preferences& store, QObject* parent)
@@ -250,6 +251,7 @@ void BatchProcessor::processFiles(const QString& presetName, bool withEQ, bool w
     if (!presetName.isEmpty()) store_.setString(keys::kLastUsedPreset, presetName.toStdString());
 
     batch_ = std::make_unique<Batch>();
+    batch_->generation = ++batchGeneration_;
     batch_->withEQ = withEQ;
     batch_->withReference = withReference;
     batch_->finalBatch = withEQ || withReference;
@@ -287,10 +289,11 @@ void BatchProcessor::startEntry(size_t k) {
     emit audioFilesChanged();
 
     QPointer<BatchProcessor> self(this);
-    auto updater = ProgressUpdater::create([self, k, n](double v) {
-        onMainThread([self, k, n, v] {
+    const uint64_t generation = batch.generation;
+    auto updater = ProgressUpdater::create([self, k, n, generation](double v) {
+        onMainThread([self, k, n, v, generation] {
             // Late values of a song that has already finished are dropped.
-            if (!self || !self->batch_ || self->batch_->current != k || !self->isProcessing_) return;
+            if (!self || !self->isRunning(generation, k)) return;
             const double file = 0.9 * v;
             self->setProgress(file, (file + static_cast<double>(k)) / n);
         });
@@ -329,7 +332,8 @@ void BatchProcessor::startEntry(size_t k) {
     QThreadPool::globalInstance()->start(
         [self, k, n, input = *input, settings = batch.settings, withEQ = batch.withEQ,
          withReference = batch.withReference, exportM4A = batch.exportM4A, eq = batch.eq,
-         referenceSpectrum, updater, isCancelled, operation = masteringOperation_]() mutable {
+         referenceSpectrum, updater, isCancelled, generation,
+         operation = masteringOperation_]() mutable {
             auto run = [&]() -> Result<DJMasteringResult> {
                 if (referenceSpectrum && eq) {
                     auto songSpectrum = analyze12BandSpectrum(input);
@@ -350,8 +354,8 @@ void BatchProcessor::startEntry(size_t k) {
                 auto result = operation(input, settings, withEQ, withEQ ? eq : std::nullopt,
                                         updater, isCancelled);
                 if (!result || !exportM4A) return result;
-                onMainThread([self, k, n] {
-                    if (!self || !self->batch_ || self->batch_->current != k) return;
+                onMainThread([self, k, n, generation] {
+                    if (!self || !self->isRunning(generation, k)) return;
                     self->setProgress(0.9, (0.9 + static_cast<double>(k)) / n);
                 });
                 auto converted = AudioConverter::convert(result->outputURL, ExportFormat::m4a);
@@ -360,10 +364,14 @@ void BatchProcessor::startEntry(size_t k) {
                                          result->passes};
             };
             Result<DJMasteringResult> result = run();
-            onMainThread([self, k, result = std::move(result)]() mutable {
-                if (self) self->finishEntry(k, std::move(result));
+            onMainThread([self, k, generation, result = std::move(result)]() mutable {
+                if (self && self->isRunning(generation, k)) self->finishEntry(k, std::move(result));
             });
         });
+}
+
+bool BatchProcessor::isRunning(uint64_t generation, size_t k) const {
+    return batch_ && batch_->generation == generation && batch_->current == k && isProcessing_;
 }
 
 void BatchProcessor::finishEntry(size_t k, Result<DJMasteringResult> result) {

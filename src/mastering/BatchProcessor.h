@@ -114,6 +114,8 @@ private:
     void startEntry(size_t k);
     void finishEntry(size_t k, Result<DJMasteringResult> result);
     void endBatch();
+    // True while entry `k` of the batch numbered `generation` is the running song.
+    bool isRunning(uint64_t generation, size_t k) const;
     void addNext();
 
     Preferences& store_;
@@ -127,6 +129,7 @@ private:
     QByteArray sessionGlobalArtwork_;
     std::shared_ptr<Cancellation> cancellation_ = std::make_shared<Cancellation>();
     std::unique_ptr<Batch> batch_;
+    uint64_t batchGeneration_ = 0;
     MasteringOperation masteringOperation_;
 
     std::vector<std::filesystem::path> addQueue_;

@@ -60,19 +60,47 @@ std::optional<Bytes> Preferences::bytesValue(const std::string& key) const {
 }
 
 namespace {
-std::mutex sharedMutex;
-std::shared_ptr<Preferences> sharedStore;
-}  // namespace
 
-Preferences& sharedPreferences() {
-    std::lock_guard lock(sharedMutex);
-    if (!sharedStore) sharedStore = std::make_shared<MemoryPreferences>();
-    return *sharedStore;
+// The store behind sharedPreferences(): forwards every call to whatever store is installed at the
+// time of the call, so that a reference taken early stays valid when another store is installed.
+class SharedPreferences final : public Preferences {
+public:
+    std::optional<PreferenceValue> value(const std::string& key) const override {
+        return current()->value(key);
+    }
+    void setValue(const std::string& key, PreferenceValue value) override {
+        current()->setValue(key, std::move(value));
+    }
+    void remove(const std::string& key) override { current()->remove(key); }
+    void synchronize() override { current()->synchronize(); }
+
+    void install(std::shared_ptr<Preferences> store) {
+        std::lock_guard lock(mutex_);
+        store_ = std::move(store);
+    }
+
+private:
+    std::shared_ptr<Preferences> current() const {
+        std::lock_guard lock(mutex_);
+        if (!store_) store_ = std::make_shared<MemoryPreferences>();
+        return store_;
+    }
+
+    mutable std::mutex mutex_;
+    mutable std::shared_ptr<Preferences> store_;
+};
+
+SharedPreferences& sharedStore() {
+    static SharedPreferences* store = new SharedPreferences();  // never destroyed
+    return *store;
 }
 
+}  // namespace
+
+Preferences& sharedPreferences() { return sharedStore(); }
+
 void installSharedPreferences(std::shared_ptr<Preferences> store) {
-    std::lock_guard lock(sharedMutex);
-    sharedStore = std::move(store);
+    sharedStore().install(std::move(store));
 }
 
 std::optional<PreferenceValue> MemoryPreferences::value(const std::string& key) const {

@@ -59,9 +59,10 @@ private:
     std::map<std::string, PreferenceValue> values_;
 };
 
-// The process-wide store every component reads unless it is handed another one. Until the
-// application installs its persistent store (or the command line its seeded one), this is an empty
-// MemoryPreferences. Thread-safe.
+// The process-wide store every component reads unless it is handed another one: every call goes
+// to the store installed at that moment, so the reference stays valid across installations. Until
+// the application installs its persistent store (or the command line its seeded one), that is an
+// empty MemoryPreferences. Thread-safe.
 Preferences& sharedPreferences();
 void installSharedPreferences(std::shared_ptr<Preferences> store);
 
