@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
     ::testing::InitGoogleTest(&argc, argv);
     QCoreApplication app(argc, argv);
     return RUN_ALL_TESTS();
