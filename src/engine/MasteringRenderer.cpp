@@ -18,6 +18,10 @@ namespace korvanta {
 
 namespace {
 
+void keepBelowFullScale(float* samples, uint32_t count, float loudest) {
+    for (uint32_t i = 0; i < count; ++i) samples[i] = std::clamp(samples[i], -loudest, loudest);
+}
+
 constexpr const char* kHighQualityModeKey = "highQualityMode";
 
 Error fileSystemError(const std::string& what, const std::filesystem::path& path,
@@ -95,6 +99,11 @@ Status renderMasteringPass(AudioFileReader& input, const std::filesystem::path& 
     if (!created) return created.error();
     WavWriter& writer = *created.value();
 
+    // The clipper's curve approaches ±1.0 and reaches it in float for very loud peaks; the master
+    // stays one step below full scale at its bit depth (±32767 at 16 bits, both signs).
+    const float fullScaleStep = highQuality ? 1.0f / 8388608.0f : 1.0f / 32768.0f;
+    const float loudestSample = 1.0f - fullScaleStep;
+
     const LimiterTiming timing = limiterTimingForTempo(bpm, format.sampleRate);
     std::vector<std::unique_ptr<PeakLimiter>> limiters;
     for (int c = 0; c < channelCount; ++c) {
@@ -168,15 +177,17 @@ Status renderMasteringPass(AudioFileReader& input, const std::filesystem::path& 
 
         Slot* const current = &slot;
         if (useHelper) {
-            helper->async([&limiters, current, split, channelCount, n] {
+            helper->async([&limiters, current, split, channelCount, n, loudestSample] {
                 for (int c = split; c < channelCount; ++c) {
                     limiters[static_cast<size_t>(c)]->process(current->buffer->channel(c), n);
+                    keepBelowFullScale(current->buffer->channel(c), n, loudestSample);
                 }
                 current->helperDone.release();
             });
         }
         for (int c = 0; c < split; ++c) {
             limiters[static_cast<size_t>(c)]->process(buffer.channel(c), n);
+            keepBelowFullScale(buffer.channel(c), n, loudestSample);
         }
         writerQueue->async([&freeSlots, &writtenFrames, &writeFailed, &writeError, out = &writer,
                             current, useHelper, end] {

@@ -310,6 +310,27 @@ TEST_F(MasteringPass, WritesTheLimitedSongAcrossChunksWithItsLengthAndBitDepth) 
     }
 }
 
+TEST_F(MasteringPass, NeverReachesFullScaleEvenWhenTheClipperSaturates) {
+    // Square-ish bursts driven 60 dB over the ceiling: the limiter's attack lets the first samples
+    // of every burst through at full gain, and the clipper's curve rounds to exactly ±1.0 in float.
+    const double rate = 8000;
+    Signal in = test::makeSignal(rate, 1, 16000, [](int, size_t i) {
+        return (i / 50) % 2 ? ((i / 400) % 2 ? 0.9f : -0.9f) : 0.0f;
+    });
+    test::writeWav(folder / "bursts.wav", in);
+    for (const bool highQuality : {false, true}) {
+        preferences.setBool("highQualityMode", highQuality);
+        const auto output = folder / (highQuality ? "m24.wav" : "m16.wav");
+        ASSERT_TRUE(renderMasteringPass(folder / "bursts.wav", output, -8.0f, -0.3f, 1000.0f, 128, {}, {},
+                                        preferences).ok());
+        const Signal out = test::readAll(output);
+        float loudest = 0.0f;
+        for (float x : out.channels[0]) loudest = std::max(loudest, std::fabs(x));
+        EXPECT_LT(loudest, 1.0f) << "no sample of a master reaches full scale, negative side included";
+        EXPECT_GT(loudest, 0.999f) << "the bursts are driven into the clipper";
+    }
+}
+
 TEST_F(MasteringPass, ReportsProgressForwardInHundredthsAndEndsAtOne) {
     const double rate = 8000;
     const uint32_t chunk = passChunkFrames(rate);
