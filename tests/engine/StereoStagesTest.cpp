@@ -43,18 +43,15 @@ TEST(SoftClip, BendsOnlyBeyondTheKneeAndStaysWithinFullScale) {
         {0.5f, 0.5f, "below the knee nothing changes"},
         {0.95f, 0.95f, "the knee itself is not bent"},
         {-0.95f, -0.95f, "nor its negative"},
-        {1.0f, 0.95f + 0.05f * std::tanh(0.15f), "1.0 maps to about 0.957"},
-        {-1.0f, -0.95f - 0.05f * std::tanh(0.15f), "the curve is odd-symmetric"},
+        {1.0f, 0.957444f, "1.0 maps to about 0.957"},
+        {-1.0f, -0.957444f, "the curve is odd-symmetric"},
         {50.0f, 1.0f, "far beyond the knee the output approaches full scale"},
     };
     for (const Case& c : cases) {
         auto buffer = makeBuffer(44100, {{c.in}});
         applySoftClip(*buffer);
-        EXPECT_FLOAT_EQ(buffer->channel(0)[0], c.expected) << c.why;
+        EXPECT_NEAR(buffer->channel(0)[0], c.expected, 1e-6) << c.why;
     }
-    auto buffer = makeBuffer(44100, {{1.0f}});
-    applySoftClip(*buffer);
-    EXPECT_NEAR(buffer->channel(0)[0], 0.957, 0.0005) << "the documented value for 1.0";
 }
 
 TEST(StereoStages, LeaveBuffersOtherThanStereoUntouched) {
@@ -71,36 +68,26 @@ TEST(StereoStages, LeaveBuffersOtherThanStereoUntouched) {
     }
 }
 
-TEST(StereoWidth, RemovesSideBelowTheCrossoverAndScalesItAbove) {
+// Side level out / side level in for `mid` plus a side tone at `sideHz`, after widening by
+// `width`; measured from 50 ms on, as the high-pass starts from zero in every buffer.
+double sideGain(double midHz, double sideHz, float width) {
     const double rate = 44100;
-    const size_t frames = 44100;
-    const size_t settle = 2205;  // 50 ms: the high-pass starts from zero in every buffer
+    const size_t frames = 44100, settle = 2205;
+    const auto mid = tone(rate, frames, midHz, midHz > 0 ? 0.3f : 0.0f);
+    const auto side = tone(rate, frames, sideHz, 0.1f);
+    std::vector<float> l(frames), r(frames);
+    for (size_t i = 0; i < frames; ++i) l[i] = mid[i] + side[i], r[i] = mid[i] - side[i];
+    auto buffer = makeBuffer(rate, {l, r});
+    applyStereoWidth(*buffer, float(rate), width);
+    std::vector<float> outSide(frames);
+    for (size_t i = 0; i < frames; ++i) outSide[i] = 0.5f * (buffer->channel(0)[i] - buffer->channel(1)[i]);
+    return rms(outSide, settle) / rms(side, settle);
+}
 
-    // Side content only at 40 Hz: the output must become practically mono.
-    {
-        const auto mid = tone(rate, frames, 1000, 0.3f);
-        const auto side = tone(rate, frames, 40, 0.2f);
-        std::vector<float> l(frames), r(frames);
-        for (size_t i = 0; i < frames; ++i) l[i] = mid[i] + side[i], r[i] = mid[i] - side[i];
-        auto buffer = makeBuffer(rate, {l, r});
-        applyStereoWidth(*buffer, float(rate), 2.0f);
-        std::vector<float> outSide(frames);
-        for (size_t i = 0; i < frames; ++i) outSide[i] = 0.5f * (buffer->channel(0)[i] - buffer->channel(1)[i]);
-        EXPECT_LT(rms(outSide, settle), 0.03 * rms(side, settle))
-            << "side content below 500 Hz is removed even at width 2";
-    }
-    // Side content at 5 kHz: scaled by the width (the high-pass passes it almost unchanged).
-    {
-        const auto side = tone(rate, frames, 5000, 0.1f);
-        std::vector<float> l(frames), r(frames);
-        for (size_t i = 0; i < frames; ++i) l[i] = side[i], r[i] = -side[i];
-        auto buffer = makeBuffer(rate, {l, r});
-        applyStereoWidth(*buffer, float(rate), 1.5f);
-        std::vector<float> outSide(frames);
-        for (size_t i = 0; i < frames; ++i) outSide[i] = 0.5f * (buffer->channel(0)[i] - buffer->channel(1)[i]);
-        EXPECT_NEAR(rms(outSide, settle) / rms(side, settle), 1.5, 0.03)
-            << "side content above the crossover is multiplied by the width";
-    }
+TEST(StereoWidth, RemovesSideBelowTheCrossoverAndScalesItAbove) {
+    EXPECT_LT(sideGain(1000, 40, 2.0f), 0.03) << "side content below 500 Hz is removed even at width 2";
+    EXPECT_NEAR(sideGain(0, 5000, 1.5f), 1.5, 0.03)
+        << "side content above the crossover is multiplied by the width";
 }
 
 TEST(StereoWidth, ScalesFramesBeyondPointNineDownToIt) {
