@@ -96,16 +96,9 @@ private:
     std::unordered_map<std::string, Entries::iterator> index_;
 };
 
-// The estimate for a file, uncached. Only opening and reading fail; everything else that stands
-// in the way of an estimate gives the default tempo.
-Result<double> estimateFile(const std::filesystem::path& path) {
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) return kDefaultTempo;
-
-    auto opened = AudioFileReader::open(path);
-    if (!opened) return opened.error();
-    AudioFileReader& reader = *opened.value();
-
+// The estimate for an opened song, uncached. Only reading fails; everything else that stands in
+// the way of an estimate gives the default tempo.
+Result<double> estimateReader(AudioFileReader& reader) {
     const AudioFormat format = reader.processingFormat();
     const double limit = format.sampleRate * kMaxSecondsRead;
     const int64_t maxFrames =
@@ -137,6 +130,30 @@ Result<double> estimateFile(const std::filesystem::path& path) {
     const auto env = BPMAnalyzer::envelope(std::span<const float>(mono, n), kBlockSize);
     if (env.empty()) return kDefaultTempo;
     return BPMAnalyzer::estimateFromEnvelope(env, kBlockSize, format.sampleRate);
+}
+
+// The estimate for a file, uncached. Only opening and reading fail.
+Result<double> estimateFile(const std::filesystem::path& path) {
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) return kDefaultTempo;
+
+    auto opened = AudioFileReader::open(path);
+    if (!opened) return opened.error();
+    return estimateReader(*opened.value());
+}
+
+// Caches what `estimate` gives under `key` when it is a tempo in range.
+template <typename Estimate>
+Result<int> cachedTempo(const std::string& key, Estimate&& estimate) {
+    if (auto cached = TempoCache::shared().find(key)) return static_cast<int>(std::trunc(*cached));
+
+    Result<double> estimated = estimate();
+    if (!estimated) return estimated.error();
+    const double tempo = estimated.value();
+    if (tempo >= BPMAnalyzer::MIN_BPM && tempo <= BPMAnalyzer::MAX_BPM) {
+        TempoCache::shared().store(key, tempo);
+    }
+    return static_cast<int>(std::trunc(tempo));
 }
 
 }  // namespace
@@ -194,13 +211,11 @@ Result<int> BPMAnalyzer::detectTempo(const std::filesystem::path& path) {
 }
 
 Result<int> BPMAnalyzer::detectTempo(const std::filesystem::path& readFrom, const std::string& key) {
-    if (auto cached = TempoCache::shared().find(key)) return static_cast<int>(std::trunc(*cached));
+    return cachedTempo(key, [&] { return estimateFile(readFrom); });
+}
 
-    auto estimate = estimateFile(readFrom);
-    if (!estimate) return estimate.error();
-    const double tempo = estimate.value();
-    if (tempo >= MIN_BPM && tempo <= MAX_BPM) TempoCache::shared().store(key, tempo);
-    return static_cast<int>(std::trunc(tempo));
+Result<int> BPMAnalyzer::detectTempo(AudioFileReader& reader, const std::string& key) {
+    return cachedTempo(key, [&] { return estimateReader(reader); });
 }
 
 void BPMAnalyzer::clearCache() { TempoCache::shared().clear(); }

@@ -11,6 +11,8 @@
 
 namespace korvanta {
 
+class AudioFileReader;
+
 class BPMAnalyzer {
 public:
     static constexpr int MIN_BPM = 70;
@@ -33,6 +35,12 @@ public:
     // The same for a song cached under `cacheKey` (its own path) whose audio is read from
     // `readFrom`, e.g. a decoded copy of it.
     static Result<int> detectTempo(const std::filesystem::path& readFrom, const std::string& cacheKey);
+
+    // The same for a song cached under `cacheKey` whose audio the caller has opened, e.g. one
+    // decoded into memory: the estimate is the one the path versions give for the file `reader`
+    // reads. Reading starts at frame 0 whatever the reader's position; the position is left after
+    // what was read. Not used (nor touched) when `cacheKey` is cached. Errors: those of read.
+    static Result<int> detectTempo(AudioFileReader& reader, const std::string& cacheKey);
 
     // Block RMS values of `samples` in blocks of `blockSize` samples, divided by the largest value
     // when that is above 0 (so the loudest block is 1). There are samples.size() / blockSize

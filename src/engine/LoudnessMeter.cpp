@@ -1,4 +1,5 @@
-// analyzeAudioFile: opens the file, reads its analysis window in one piece and measures it.
+// analyzeAudioFile: opens the file (or takes the caller's reader), reads its analysis window in one
+// piece and measures it.
 //
 // The window is W = min(UInt32(sr · 120), L) frames, sr the file's rate in single precision and L
 // its length. A file longer than sr · 120 frames is read from (L − W) / 2 (integer halving), i.e.
@@ -22,8 +23,10 @@ namespace korvanta {
 Result<AudioStats> analyzeAudioFile(const std::filesystem::path& path) {
     auto opened = AudioFileReader::open(path);
     if (!opened) return opened.error();
-    AudioFileReader& file = *opened.value();
+    return analyzeAudioFile(*opened.value());
+}
 
+Result<AudioStats> analyzeAudioFile(AudioFileReader& file) {
     const int64_t length = file.length();
     if (length < 1) return Error{errc::kApp, errc::kEmptyAudioFile, "Audio file is empty"};
 

@@ -9,6 +9,8 @@
 
 namespace korvanta {
 
+class AudioFileReader;
+
 // Measures `path` (see the implementation file for the exact procedure). Keeps no state; any
 // number of calls may run at once on any threads.
 // Errors: whatever opening or reading the file gives (passed on unchanged);
@@ -16,5 +18,10 @@ namespace korvanta {
 //   "KorvantaApp" 2 "Nu s-a putut crea buffer-ul audio" when the analysis buffer cannot be made.
 // Silence never fails: it gives about −449.7 LUFS, −897.1 dB peak and −896.7 dB RMS.
 Result<AudioStats> analyzeAudioFile(const std::filesystem::path& path);
+
+// The same measurement of a file the caller has opened: the figures are those analyzeAudioFile()
+// gives for the file `file` reads. The read position is set by the measurement (the window's
+// start) whatever it was, and left after the window. Errors as above, bar opening.
+Result<AudioStats> analyzeAudioFile(AudioFileReader& file);
 
 }  // namespace korvanta
