@@ -147,6 +147,9 @@ int wavBitsPerSample(const fs::path& path, int* formatTag) {
     return 0;
 }
 
+// The program's private folder under the TMPDIR `tmp`.
+fs::path privateTempIn(const fs::path& tmp) { return tmp / ("korvanta-" + std::to_string(::getuid())); }
+
 int64_t lengthOf(const fs::path& path) {
     auto reader = AudioFileReader::open(path);
     return reader ? reader.value()->length() : -1;
@@ -233,9 +236,6 @@ TEST_F(CliTest, AnalyzePrintsTheMeasurementOfEveryFileEvenWhenOneFails) {
     for (size_t i = 0; i < 2; ++i) {
         const json& line = lines[i];
         EXPECT_EQ(line.value("file", ""), files[i].string()) << "in command-line order";
-        for (const char* key : {"lufs", "peak", "rms", "duration", "sampleRate", "channels"}) {
-            EXPECT_TRUE(line.contains(key) && line[key].is_number()) << key << " in " << line;
-        }
         auto stats = analyzeAudioFile(files[i]);
         ASSERT_TRUE(stats.ok());
         EXPECT_EQ(line["lufs"].get<float>(), stats->lufs) << "figures read back to the same float";
@@ -332,9 +332,6 @@ TEST_F(CliTest, MasterAFolderOfMixedFormats) {
             continue;
         }
         EXPECT_EQ(line.value("status", ""), "completed") << line;
-        for (const char* key : {"file", "status", "output", "lufs", "peak", "rms", "bpm", "passes"}) {
-            EXPECT_TRUE(line.contains(key)) << key << " in " << line;
-        }
         const fs::path output = line.value("output", "");
         EXPECT_EQ(output, out / (file.stem().string() + " (MASTER).wav"));
         ASSERT_TRUE(fs::exists(output)) << output;
@@ -343,6 +340,7 @@ TEST_F(CliTest, MasterAFolderOfMixedFormats) {
         ASSERT_TRUE(stats.ok());
         EXPECT_EQ(line["lufs"].get<float>(), stats->lufs) << "the figures are those of the file written";
         EXPECT_EQ(line["peak"].get<float>(), stats->peak);
+        EXPECT_EQ(line["rms"].get<float>(), stats->rms);
         const int passes = line.value("passes", 0);
         EXPECT_TRUE(passes >= 1 && passes <= 3) << line;
         if (passes < 3) {
@@ -361,29 +359,8 @@ TEST_F(CliTest, MasterAFolderOfMixedFormats) {
     EXPECT_EQ(std::distance(fs::directory_iterator(in), {}), static_cast<long>(before.size()))
         << "nothing is written next to the originals";
     EXPECT_EQ(std::distance(fs::directory_iterator(out), {}), 3) << "exactly the three masters";
-    EXPECT_TRUE(fs::is_empty(tmp / ("korvanta-" + std::to_string(::getuid()))))
+    EXPECT_TRUE(fs::is_empty(privateTempIn(tmp)))
         << "the renderings were only the way to the exports";
-}
-
-TEST_F(CliTest, ASongNamedTwiceIsMasteredOnceAndTheRepeatReportedAsADuplicate) {
-    const fs::path song = path("Twice.wav");
-    writeSong(song, makeSong(22050.0, 3.0, 15));
-    const fs::path out = path("out");
-    const CliRun run = cli({"master", "--json", "--out", out, song, song});
-    EXPECT_EQ(run.status, 1);
-    const auto lines = run.lines();
-    ASSERT_EQ(lines.size(), 2u) << "one line per PATH given";
-    std::vector<std::string> statuses;
-    for (const json& line : lines) statuses.push_back(line.value("status", ""));
-    std::sort(statuses.begin(), statuses.end());
-    EXPECT_EQ(statuses, (std::vector<std::string>{"completed", "failed"}))
-        << "the first mention is mastered, the repeat is not reported as a second master";
-    for (const json& line : lines) {
-        if (line.value("status", "") == "failed") {
-            EXPECT_EQ(line["error"].value("message", ""), "Duplicate of an earlier song");
-        }
-    }
-    EXPECT_EQ(std::distance(fs::directory_iterator(out), {}), 1);
 }
 
 TEST_F(CliTest, AnOutputFolderThatCannotBeMadeFailsEverySongWithoutACrash) {
@@ -406,16 +383,31 @@ TEST_F(CliTest, AnOutputFolderThatCannotBeMadeFailsEverySongWithoutACrash) {
     EXPECT_EQ(fileBytes(blocker), "a regular file where a folder would have to be");
 }
 
-TEST_F(CliTest, FormatM4aWritesAac) {
+TEST_F(CliTest, FormatM4aWritesAacAndASongNamedTwiceIsMasteredOnce) {
     const fs::path song = path("Song.wav");
     writeSong(song, makeSong(44100.0, 4.0, 31));
     const fs::path out = path("out");
-    const CliRun run = cli({"master", "--format", "m4a", "--json", "--out", out, song});
-    EXPECT_EQ(run.status, 0) << run.err;
+    const CliRun run = cli({"master", "--format", "m4a", "--json", "--out", out, song, song});
+    EXPECT_EQ(run.status, 1) << "the repeat is reported as a failure\n" << run.err;
     const auto lines = run.lines();
-    ASSERT_EQ(lines.size(), 1u);
+    ASSERT_EQ(lines.size(), 2u) << "one line per PATH given";
+    std::vector<std::string> statuses;
+    std::string written;
+    for (const json& line : lines) {
+        statuses.push_back(line.value("status", ""));
+        if (statuses.back() == "failed") {
+            EXPECT_EQ(line["error"].value("message", ""), "Duplicate of an earlier song");
+        } else {
+            written = line.value("output", "");
+        }
+    }
+    std::sort(statuses.begin(), statuses.end());
+    EXPECT_EQ(statuses, (std::vector<std::string>{"completed", "failed"}))
+        << "the first mention is mastered, the repeat is not mastered a second time";
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), {}), 1);
+
     const fs::path output = out / "Song (MASTER).m4a";
-    EXPECT_EQ(lines[0].value("output", ""), output.string());
+    EXPECT_EQ(written, output.string());
     ASSERT_TRUE(fs::exists(output));
     int status = 0;
     const std::string probe = test::runCommand(
@@ -471,7 +463,7 @@ TEST_F(CliTest, EqRendersThroughAValidSettingsFileAndRefusesABadOne) {
     EXPECT_EQ(lines[0]["lufs"].get<float>(), stats->lufs);
     auto original = analyzeAudioFile(song);
     EXPECT_NE(stats->lufs, original->lufs) << "the equaliser changed the song";
-    EXPECT_TRUE(fs::is_empty(tmp / ("korvanta-" + std::to_string(::getuid()))));
+    EXPECT_TRUE(fs::is_empty(privateTempIn(tmp)));
 }
 
 // --- Ctrl-C ----------------------------------------------------------------------------------------
@@ -600,9 +592,8 @@ TEST_F(CliTest, CtrlCStopsTheRunningSongAndLeavesNoPartialFile) {
             EXPECT_EQ(lengthOf(lines[i].value("output", "")), lengthOf(songs[i])) << "a whole file";
         }
     }
-    const fs::path privateTemp = tmp / ("korvanta-" + std::to_string(::getuid()));
     std::vector<std::string> leftovers;
-    for (const auto& entry : fs::directory_iterator(privateTemp)) leftovers.push_back(entry.path().filename());
+    for (const auto& entry : fs::directory_iterator(privateTempIn(tmp))) leftovers.push_back(entry.path().filename());
     EXPECT_TRUE(leftovers.empty()) << "no rendering of the run is left: "
                                    << ::testing::PrintToString(leftovers);
 }
