@@ -79,25 +79,19 @@ TEST(EQSettings, JsonHasExactlyTheDocumentedKeysAndKinds) {
     }
 }
 
-TEST(EQSettings, RoundTripGivesAnEqualRecord) {
-    for (const EQSettings& s : {EQSettings{}, awkwardRecord()}) {
-        auto back = decodeEQSettings(encodeEQSettings(s));
-        ASSERT_TRUE(back.ok()) << back.error().description();
-        EXPECT_EQ(back.value(), s);
-    }
-}
-
-TEST(EQSettings, BandListsOfAnyLengthRoundTripUnchanged) {
-    for (size_t count : {0u, 1u, 11u, 13u, 31u}) {
-        EQSettings s;
+TEST(EQSettings, RoundTripGivesAnEqualRecordWhateverTheBandCount) {
+    std::vector<EQSettings> records = {EQSettings{}, awkwardRecord()};
+    for (size_t count : {0u, 1u, 13u, 31u}) {
+        EQSettings& s = records.emplace_back();
         s.bands.clear();
         for (size_t i = 0; i < count; ++i) {
-            s.bands.push_back({20.0f * static_cast<float>(i + 1), 0.25f * static_cast<float>(i),
-                               EQBandType::peaking, 0.5f + 0.01f * static_cast<float>(i)});
+            s.bands.push_back({20.0f * float(i + 1), 0.25f * float(i), EQBandType::peaking, 0.5f + 0.01f * float(i)});
         }
+    }
+    for (const EQSettings& s : records) {
         auto back = decodeEQSettings(encodeEQSettings(s));
-        ASSERT_TRUE(back.ok()) << count << " bands: " << back.error().description();
-        EXPECT_EQ(back.value(), s) << count << " bands must come back unchanged, not padded to 12";
+        ASSERT_TRUE(back.ok()) << s.bands.size() << " bands: " << back.error().description();
+        EXPECT_EQ(back.value(), s) << s.bands.size() << " bands come back unchanged, not padded to 12";
     }
 }
 
