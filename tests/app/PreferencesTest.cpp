@@ -62,27 +62,37 @@ TEST_P(PreferencesTest, FreshStoreGetsTheThreeLoudnessDefaults) {
     EXPECT_EQ(store->boolValue("highQualityMode"), false);
 }
 
-TEST_P(PreferencesTest, StoredLoudnessSettingsAreReadNotOverwritten) {
-    store->setFloat("targetLoudness", -14.0f);
-    store->setBool("highQualityMode", true);
-    AudioSettingsManager manager(*store);
-    EXPECT_EQ(manager.targetLoudness(), -14.0f);
-    EXPECT_EQ(manager.limitThreshold(), -0.2f) << "only the absent key gets its default";
-    EXPECT_TRUE(manager.highQualityMode());
-    EXPECT_EQ(store->floatValue("targetLoudness"), -14.0f);
-}
-
-TEST_P(PreferencesTest, UnreadableLoudnessSettingsReadAsTheirDefaults) {
-    // Values of the wrong kind, as a hand-edited or damaged store holds them: a batch must never
+TEST_P(PreferencesTest, StoredLoudnessSettingsAreReadAndUnreadableOnesReadAsDefaults) {
+    struct Case {
+        const char* why;
+        std::function<void(Preferences&)> store;
+        float target, threshold;
+        bool highQuality;
+        std::function<bool(const Preferences&)> untouched;
+    };
+    // Values of the wrong kind are what a hand-edited or damaged store holds: a batch must never
     // start at 0 LUFS because a value could not be read.
-    store->setString("targetLoudness", "loud");
-    store->setBytes("limitThreshold", {0x01, 0x02});
-    store->setString("highQualityMode", "maybe");
-    AudioSettingsManager manager(*store);
-    EXPECT_EQ(manager.targetLoudness(), -10.0f);
-    EXPECT_EQ(manager.limitThreshold(), -0.2f);
-    EXPECT_FALSE(manager.highQualityMode());
-    EXPECT_EQ(store->stringValue("targetLoudness"), "loud") << "reading does not repair the store";
+    const Case cases[] = {
+        {"stored values win; only the absent key gets its default",
+         [](Preferences& p) { p.setFloat("targetLoudness", -14.0f), p.setBool("highQualityMode", true); },
+         -14.0f, -0.2f, true, [](const Preferences& p) { return p.floatValue("targetLoudness") == -14.0f; }},
+        {"values of the wrong kind read as defaults",
+         [](Preferences& p) {
+             p.setString("targetLoudness", "loud"), p.setBytes("limitThreshold", {0x01, 0x02});
+             p.setString("highQualityMode", "maybe");
+         },
+         -10.0f, -0.2f, false, [](const Preferences& p) { return p.stringValue("targetLoudness") == "loud"; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        for (const auto& key : keys()) store->remove(key);
+        c.store(*store);
+        AudioSettingsManager manager(*store);
+        EXPECT_EQ(manager.targetLoudness(), c.target);
+        EXPECT_EQ(manager.limitThreshold(), c.threshold);
+        EXPECT_EQ(manager.highQualityMode(), c.highQuality);
+        EXPECT_TRUE(c.untouched(*store)) << "the stored target is neither overwritten nor repaired";
+    }
 }
 
 TEST_P(PreferencesTest, SavingStoresTheSettingsAndThePresetName) {
@@ -196,23 +206,6 @@ TEST(SettingsStoreTest, TypedValuesSurviveANewStoreOnTheSameFile) {
     writer.remove("lastUsedPreset");
     writer.synchronize();
     EXPECT_FALSE(SettingsStore(restartedCopy(ini)).contains("lastUsedPreset")) << "a removal persists too";
-}
-
-TEST(SettingsStoreTest, LoudnessDefaultsArePersistedAtFirstUse) {
-    test::ScratchFolder folder;
-    const QString ini = QString::fromStdString((folder / "Korvanta.conf").string());
-    {
-        SettingsStore store(ini);
-        AudioSettingsManager manager(store);
-        manager.setTargetLoudness(-8.0f);
-        manager.saveSettings("WAV", "Festival");
-        store.synchronize();
-    }
-    SettingsStore reopened(restartedCopy(ini));
-    AudioSettingsManager manager(reopened);
-    EXPECT_EQ(manager.targetLoudness(), -8.0f) << "a saved target is what the next start reads";
-    EXPECT_EQ(manager.limitThreshold(), -0.2f);
-    EXPECT_EQ(manager.presetTargetLUFS(), -8.0f);
 }
 
 TEST(SettingsStoreTest, UserStoreLivesInTheConfigurationFolder) {
