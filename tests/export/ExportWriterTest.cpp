@@ -135,18 +135,5 @@ TEST_F(ExportWriterTest, SourceTheEncoderRefusesIsCopied) {
     EXPECT_EQ(readBytes(destination), readBytes(nine)) << "the fallback is the source's bytes";
 }
 
-TEST_F(ExportWriterTest, MonoAnd48kHzRenderingsExportAtTheirOwnFormat) {
-    const fs::path mono = folder / "mono.wav";
-    writeWav(mono, makeSine(48000, 1, 0.5, 500.0, 0.4f), WavSampleFormat::int24);
-    const fs::path destination = exports / "mono (FINAL).m4a";
-    ASSERT_TRUE(writeExportFile(mono, destination, ExportFormat::m4a, std::nullopt, store));
-    const ProbedFile probed = probeFile(destination);
-    const ProbedStream* audio = probed.firstOfType("audio");
-    ASSERT_NE(audio, nullptr);
-    EXPECT_EQ(audio->channels, 1);
-    EXPECT_EQ(audio->sampleRate, 48000);
-    EXPECT_NEAR(audio->durationSeconds, 0.5, 0.001);
-}
-
 }  // namespace
 }  // namespace korvanta::test
