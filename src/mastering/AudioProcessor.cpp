@@ -9,6 +9,7 @@
 #include "engine/MasteringRenderer.h"
 #include "platform/AudioFileReader.h"
 #include "platform/FileOperations.h"
+#include "platform/MemoryDecoder.h"
 #include "platform/TempFolder.h"
 #include "platform/WavWriter.h"
 
@@ -45,15 +46,21 @@ float toLinearGain(double gainDb) {
     return static_cast<float>(std::pow(10.0, std::min(gainDb, kMaxGainDb) / 20.0));
 }
 
-// Lossless PCM containers are cheap to read again; everything else is decoded once per song into
-// a float copy that the measurement, the tempo estimate and every pass then read.
-bool worthDecodingOnce(const fs::path& input) {
+// Songs whose planar float samples take at most this much are decoded into memory once; the
+// measurement, the tempo estimate and every pass then read that memory. Ten minutes of 48 kHz
+// stereo take 230 MB. Longer or wider songs go through a float copy on disk instead, so that the
+// memory a song takes stays bounded whatever its length.
+constexpr uint64_t kMaxInMemoryBytes = 256ull << 20;
+
+// Lossless PCM containers read exactly and cheaply from the file itself; everything else is
+// decoded once per song (into memory, or into a float copy when too large for memory).
+bool isLosslessPcm(const fs::path& input) {
     std::string ext = input.extension().string();
     std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-    return !(ext == ".wav" || ext == ".aif" || ext == ".aiff");
+    return ext == ".wav" || ext == ".aif" || ext == ".aiff";
 }
 
-// A float copy of the input's audio in the private temporary folder, removed on destruction.
+// A float copy of a song's audio in the private temporary folder, removed on destruction.
 class DecodedCopy {
 public:
     ~DecodedCopy() {
@@ -61,11 +68,10 @@ public:
     }
     const fs::path& path() const { return path_; }
 
-    static Result<std::unique_ptr<DecodedCopy>> make(const fs::path& input, const fs::path& folder,
+    // Copies `reader` from frame 0 to its end.
+    static Result<std::unique_ptr<DecodedCopy>> make(AudioFileReader& reader, const fs::path& folder,
                                                      const AudioProcessor::CancellationCheck& isCancelled) {
-        auto reader = AudioFileReader::open(input);
-        if (!reader) return reader.error();
-        const AudioFormat format = reader.value()->processingFormat();
+        const AudioFormat format = reader.processingFormat();
         auto copy = std::make_unique<DecodedCopy>();
         copy->path_ = folder / ("temp_decoded_" + makeUuidString() + ".wav");
         auto writer = WavWriter::create(copy->path_, format, WavSampleFormat::float32);
@@ -78,9 +84,10 @@ public:
         if (!buffer) {
             return Error{errc::kApp, errc::kBufferNotCreated, "Could not create audio buffer"};
         }
-        while (reader.value()->framePosition() < reader.value()->length()) {
+        reader.setFramePosition(0);
+        while (reader.framePosition() < reader.length()) {
             if (cancelled(isCancelled)) return cancelledError();
-            if (auto read = reader.value()->read(*buffer); !read) return read.error();
+            if (auto read = reader.read(*buffer); !read) return read.error();
             if (buffer->frameLength() == 0) break;
             if (auto written = writer.value()->write(*buffer); !written) return written.error();
         }
@@ -90,6 +97,55 @@ public:
 
 private:
     fs::path path_;
+};
+
+// Where the measurement, the tempo estimate and the passes read the song from: its samples in
+// memory, a float copy on disk, or the input file itself. Every open() gives a new reader at
+// frame 0; the samples are the same whichever holds them.
+class SongSource {
+public:
+    // Decodes `input` once (see kMaxInMemoryBytes). Errors: opening the input, reading it (for a
+    // compressed input) and writing a float copy, passed on; cancellation while decoding.
+    static Result<SongSource> make(const fs::path& input, const fs::path& folder,
+                                   const AudioProcessor::CancellationCheck& isCancelled) {
+        auto opened = AudioFileReader::open(input);
+        if (!opened) return opened.error();
+        AudioFileReader& reader = *opened.value();
+        SongSource source;
+        source.input_ = input;
+        const bool lossless = isLosslessPcm(input);
+        if (decodedBytes(reader.processingFormat(), reader.length()) <= kMaxInMemoryBytes) {
+            auto decoded = decodeIntoMemory(reader, kMaxInMemoryBytes, isCancelled);
+            if (decoded) {
+                // A lossless file that reads short is left to the readers of the file itself, which
+                // treat the missing frames as they always have.
+                if (!lossless || decoded.value()->length == reader.length()) {
+                    source.memory_ = std::move(decoded).value();
+                    return source;
+                }
+            } else if (decoded.error().is(errc::kApp, errc::kCancelled)) {
+                return decoded.error();
+            } else if (!lossless && !decoded.error().is(errc::kApp, errc::kBufferNotCreated)) {
+                return decoded.error();
+            }
+        }
+        if (!lossless) {
+            auto copy = DecodedCopy::make(reader, folder, isCancelled);
+            if (!copy) return copy.error();
+            source.copy_ = std::move(copy).value();
+        }
+        return source;
+    }
+
+    Result<std::unique_ptr<AudioFileReader>> open() const {
+        if (memory_) return readerOverMemory(memory_, input_);
+        return AudioFileReader::open(copy_ ? copy_->path() : input_);
+    }
+
+private:
+    fs::path input_;
+    std::shared_ptr<const DecodedAudio> memory_;
+    std::unique_ptr<DecodedCopy> copy_;
 };
 
 Result<DJMasteringResult> renderFinal(const fs::path& input, const fs::path& output,
@@ -164,15 +220,14 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
     const fs::path output = folder.value() / (baseName + "_master.wav");
     if (auto removed = removeFileIfExists(output); !removed) return removed.error();
 
-    std::unique_ptr<DecodedCopy> decoded;
-    if (worthDecodingOnce(input)) {
-        auto made = DecodedCopy::make(input, folder.value(), isCancelled);
-        if (!made) return made.error();
-        decoded = std::move(made).value();
-    }
-    const fs::path& source = decoded ? decoded->path() : input;
+    auto source = SongSource::make(input, folder.value(), isCancelled);
+    if (!source) return source.error();
 
-    auto inputStats = analyzeAudioFile(source);
+    Result<AudioStats> inputStats = [&]() -> Result<AudioStats> {
+        auto reader = source->open();
+        if (!reader) return reader.error();
+        return analyzeAudioFile(*reader.value());
+    }();
     if (!inputStats) return inputStats.error();
     if (!(inputStats->lufs > kUnmeasurableLufs)) {
         return Error{errc::kApp, kUnmeasurableLoudness,
@@ -182,15 +237,21 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
 
     progress.report(0.05);
     if (cancelled(isCancelled)) return cancelledError();
-    auto tempo = BPMAnalyzer::detectTempo(source, input.string());
+    Result<int> tempo = [&]() -> Result<int> {
+        auto reader = source->open();
+        if (!reader) return reader.error();
+        return BPMAnalyzer::detectTempo(*reader.value(), input.string());
+    }();
     if (!tempo) return tempo.error();
     progress.report(0.1);
     if (cancelled(isCancelled)) return cancelledError();
 
     const float target = settings.targetLUFS;
-    auto renderPass = [&](const fs::path& to, float gain, double base, double span) {
+    auto renderPass = [&](const fs::path& to, float gain, double base, double span) -> Status {
+        auto reader = source->open();
+        if (!reader) return reader.error();
         return renderMasteringPass(
-            source, to, target, settings.limitThreshold, gain, tempo.value(),
+            *reader.value(), to, target, settings.limitThreshold, gain, tempo.value(),
             [&](double q) { progress.report(base + span * q); }, isCancelled);
     };
 
