@@ -109,14 +109,9 @@ TEST_F(ReferenceTrackManagerTest, LoadedReferenceIsPublishedStoredAndReadBackAft
         ASSERT_TRUE(manager.currentProfile());
         loaded = manager.currentProfile();
         EXPECT_EQ(loaded->referenceFileName, "reference.wav");
-        EXPECT_EQ(loaded->frequencies.size(), 100u);
-        EXPECT_EQ(loaded->magnitudes.size(), 100u);
         ASSERT_EQ(loaded->spectrum12Band.size(), 12u);
         EXPECT_EQ(manager.referenceSpectrumValues(), loaded->spectrum12Band)
             << "the matching spectrum is the profile's";
-        auto independent = analyze12BandSpectrum(reference);
-        ASSERT_TRUE(independent);
-        EXPECT_EQ(loaded->spectrum12Band, independent.value()) << "one read gives the file's 12-band spectrum";
         auto stats = analyzeAudioFile(reference);
         ASSERT_TRUE(stats && manager.referenceLUFS());
         EXPECT_EQ(*manager.referenceLUFS(), stats->lufs) << "the reference's own loudness";
