@@ -30,8 +30,12 @@
 #include "platform/PcmBuffer.h"
 #include "platform/WavWriter.h"
 
+#include "BenchSongs.h"
+
 namespace fs = std::filesystem;
 using namespace korvanta;
+using korvanta::bench::quote;
+using korvanta::bench::run;
 
 namespace {
 
@@ -39,88 +43,6 @@ constexpr double kSampleRate = 44100.0;
 constexpr double kSongSeconds = 600.0;
 constexpr double kWindowSeconds = 120.0;
 
-std::string quote(const std::string& text) {
-    std::string out = "'";
-    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-bool run(const std::string& command) {
-    if (std::system(command.c_str()) == 0) return true;
-    std::fprintf(stderr, "failed: %s\n", command.c_str());
-    return false;
-}
-
-// Verses and choruses at different levels: a kick on every beat at 124 bpm, bass, three-note
-// chords that change every bar, hi-hat noise on the off-beats, and a little stereo spread.
-bool writeSyntheticSong(const fs::path& path) {
-    auto writer = WavWriter::create(path, {kSampleRate, 2}, WavSampleFormat::int16);
-    if (!writer) return false;
-    const auto frames = static_cast<int64_t>(kSampleRate * kSongSeconds);
-    constexpr uint32_t kChunk = 1 << 16;
-    std::vector<float> left(kChunk), right(kChunk);
-    std::mt19937 random(11);
-    std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
-    const double beat = 60.0 / 124.0;
-    const double chordRoots[] = {220.0, 174.6, 261.6, 196.0};
-    for (int64_t start = 0; start < frames; start += kChunk) {
-        const auto n = static_cast<uint32_t>(std::min<int64_t>(kChunk, frames - start));
-        for (uint32_t i = 0; i < n; ++i) {
-            const double t = double(start + i) / kSampleRate;
-            const double section = (int64_t(t / 30.0) % 2) ? 1.0 : 0.45;  // chorus / verse
-            const double sinceBeat = std::fmod(t, beat);
-            const double kick = std::exp(-sinceBeat * 20.0) * std::sin(2 * M_PI * 52.0 * sinceBeat);
-            const double root = chordRoots[int64_t(t / (4 * beat)) % 4];
-            const double chord = std::sin(2 * M_PI * root * t) + std::sin(2 * M_PI * root * 1.26 * t) +
-                                 std::sin(2 * M_PI * root * 1.5 * t);
-            const double bass = std::sin(2 * M_PI * root / 4 * t);
-            const double sinceOffbeat = std::fmod(t + beat / 2, beat);
-            const double hat = std::exp(-sinceOffbeat * 60.0);
-            const double common = section * (0.45 * kick + 0.08 * chord + 0.2 * bass);
-            left[i] = float(common + section * 0.12 * hat * noise(random));
-            right[i] = float(common + section * 0.12 * hat * noise(random));
-        }
-        const float* planes[] = {left.data(), right.data()};
-        if (!writer.value()->write(planes, 2, n)) return false;
-    }
-    return bool(writer.value()->close());
-}
-
-// The folder's songs, in name order, one after another and over again up to ten minutes.
-bool writeDemoSong(const fs::path& demoDir, const fs::path& folder, const fs::path& path) {
-    static const std::vector<std::string> kExtensions = {".mp3", ".wav", ".aiff", ".aif",
-                                                         ".m4a", ".flac", ".ogg", ".aac"};
-    std::vector<fs::path> songs;
-    for (const auto& entry : fs::directory_iterator(demoDir)) {
-        std::string ext = entry.path().extension().string();
-        std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
-        if (entry.is_regular_file() &&
-            std::find(kExtensions.begin(), kExtensions.end(), ext) != kExtensions.end()) {
-            songs.push_back(entry.path());
-        }
-    }
-    std::sort(songs.begin(), songs.end());
-    if (songs.empty()) {
-        std::fprintf(stderr, "no songs in %s\n", demoDir.c_str());
-        return false;
-    }
-    std::string inputs, filter;
-    for (size_t i = 0; i < songs.size(); ++i) {
-        inputs += " -i " + quote(songs[i]);
-        filter += "[" + std::to_string(i) +
-                  ":a:0]aresample=44100,aformat=sample_fmts=fltp:channel_layouts=stereo[a" +
-                  std::to_string(i) + "];";
-    }
-    for (size_t i = 0; i < songs.size(); ++i) filter += "[a" + std::to_string(i) + "]";
-    filter += "concat=n=" + std::to_string(songs.size()) + ":v=0:a=1[out]";
-    const fs::path once = folder / "demo-once.wav";
-    return run("ffmpeg -nostdin -v error -y" + inputs + " -filter_complex " + quote(filter) +
-               " -map '[out]' -c:a pcm_f32le " + quote(once)) &&
-           run("ffmpeg -nostdin -v error -y -stream_loop -1 -i " + quote(once) + " -t " +
-               std::to_string(int(kSongSeconds)) + " -c:a pcm_s16le " + quote(path));
-}
-
-// Opens the file and reads its central window, as analyzeAudioFile does before measuring.
 std::unique_ptr<PcmBuffer> decodeWindow(const fs::path& path) {
     auto file = AudioFileReader::open(path);
     if (!file) return nullptr;
@@ -230,7 +152,8 @@ int main(int argc, char** argv) {
     std::printf("Making a %.0f-minute 44.1 kHz stereo song from %s\n", kSongSeconds / 60,
                 demoDir.empty() ? "synthetic material" : demoDir.c_str());
     std::fflush(stdout);
-    const bool made = demoDir.empty() ? writeSyntheticSong(wav) : writeDemoSong(demoDir, folder, wav);
+    const bool made = demoDir.empty() ? bench::writeSyntheticSong(wav, kSongSeconds, 11, 0.45, 1.0)
+                                      : bench::writeDemoSong(demoDir, folder, wav, kSongSeconds);
     if (!made || !run("ffmpeg -nostdin -v error -y -i " + quote(wav) +
                       " -c:a libmp3lame -q:a 2 " + quote(mp3))) {
         std::fprintf(stderr, "could not make the benchmark songs\n");
