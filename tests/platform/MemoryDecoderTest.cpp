@@ -34,7 +34,9 @@ bool bitIdentical(const std::vector<std::vector<float>>& a, const std::vector<st
     if (a.size() != b.size()) return false;
     for (size_t c = 0; c < a.size(); ++c) {
         if (a[c].size() != b[c].size()) return false;
-        if (std::memcmp(a[c].data(), b[c].data(), a[c].size() * sizeof(float)) != 0) return false;
+        if (!a[c].empty() && std::memcmp(a[c].data(), b[c].data(), a[c].size() * sizeof(float)) != 0) {
+            return false;
+        }
     }
     return true;
 }
