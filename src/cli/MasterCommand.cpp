@@ -196,12 +196,13 @@ std::shared_ptr<MemoryPreferences> seedPreferences(const Options& o) {
     return store;
 }
 
-void printHumanReport(const SongReport& r) {
-    const std::string name = r.input.filename().string();
+// One aligned line per song: status, name, figures, where the export went.
+void printHumanReport(const SongReport& r, size_t nameWidth) {
+    const std::string name = padRight(r.input.filename().string(), nameWidth);
     if (r.status == "completed" && r.stats) {
-        std::printf("ok      %s  %s LUFS  peak %s  rms %s", name.c_str(), formatDecibels(r.stats->lufs).c_str(),
+        std::printf("ok      %s %6s LUFS  peak %5s  rms %5s", name.c_str(), formatDecibels(r.stats->lufs).c_str(),
                     formatDecibels(r.stats->peak).c_str(), formatDecibels(r.stats->rms).c_str());
-        if (r.passes > 0) std::printf("  %d BPM  %d pass%s", r.bpm, r.passes, r.passes == 1 ? "" : "es");
+        if (r.passes > 0) std::printf("  %3d BPM  %d pass%s", r.bpm, r.passes, r.passes == 1 ? "  " : "es");
         std::printf("  -> %s\n", r.output ? r.output->string().c_str() : "");
     } else if (r.status == "pending") {
         std::printf("skipped %s  (cancelled before it started)\n", name.c_str());
@@ -250,6 +251,8 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
     const bool withJson = o.json;
 
     std::vector<SongReport> reports(o.inputs.size());
+    size_t nameWidth = 0;
+    for (const auto& input : o.inputs) nameWidth = std::max(nameWidth, displayWidth(input.filename().string()));
     for (size_t i = 0; i < o.inputs.size(); ++i) reports[i].input = o.inputs[i];
 
     // Import: songs that do not open are reported with the reader's error.
@@ -348,7 +351,7 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
         else if (r.status == "pending") ++pending;
         else ++failed;
         if (withJson) printJsonReport(r);
-        else printHumanReport(r);
+        else printHumanReport(r, nameWidth);
     };
     bool exportAsFinished = false;  // whether the running batch makes the renderings exported
     QObject::connect(&batch, &BatchProcessor::songFinished, [&](int index, bool) {
