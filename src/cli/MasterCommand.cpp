@@ -2,6 +2,7 @@
 // window uses, then exports every finished song into the output folder.
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <atomic>
@@ -303,17 +304,50 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
     });
     interruptPoll.start(50);
 
-    // Export and report, one song at a time: as soon as the batch whose renderings are exported
-    // finishes a song, and at the end for every song not reported by then.
+    // Export and report each song as soon as the batch whose renderings are exported finishes it,
+    // and at the end every song not reported by then. Exports run one at a time on their own
+    // thread, so a song is encoded while the next one is mastered; reports keep their order.
     bool finalBatch = false;
     std::optional<Error> referenceError;
     const std::optional<Bytes> artwork = o.cover;
     int failed = 0, completed = 0, pending = 0;
     std::vector<bool> reported(o.inputs.size(), false);
+    QThreadPool exporter;
+    exporter.setMaxThreadCount(1);
+    int reportsInFlight = 0;
+    struct ExportJob {
+        fs::path source;
+        fs::path destination;
+    };
+    // Main thread, in report order: the export's outcome, the counts, the printed line.
+    auto finish = [&](size_t i, const std::optional<ExportJob>& job, bool written, bool referenceFailed) {
+        SongReport& r = reports[i];
+        if (job) {
+            if (written) {
+                r.status = "completed";
+                r.output = job->destination;
+            } else {
+                r.error = Error{errc::kAudioFile, errc::kWriteFailed,
+                                "Could not write \"" + job->destination.string() + "\""};
+            }
+        }
+        if (referenceFailed && r.status == "completed") {
+            // Mastered, but the requested matching could not run.
+            r.status = "failed";
+            r.error = referenceError;
+        }
+        if (r.status == "completed") ++completed;
+        else if (r.status == "pending") ++pending;
+        else ++failed;
+        if (withJson) printJsonReport(r);
+        else printHumanReport(r, nameWidth);
+        --reportsInFlight;
+    };
     auto report = [&](size_t i) {
         if (reported[i]) return;
         reported[i] = true;
         SongReport& r = reports[i];
+        std::optional<ExportJob> job;
         if (songOfInput[i] >= 0) {
             const AudioFile& song = batch.audioFiles()[static_cast<size_t>(songOfInput[i])];
             r.bpm = song.masterBPM;
@@ -324,34 +358,22 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
                 r.status = "pending";
             } else if (song.processingStatus == ProcessingStatus::completed && source) {
                 const std::string suffix = finalBatch ? " (FINAL)" : " (MASTER)";
-                const fs::path destination =
-                    o.outFolder / (AudioProcessor::renderingBaseName(song.url) + suffix + "." +
-                                   std::string(fileExtension(o.format)));
-                bar.show("Exporting " + destination.filename().string(), 0.0);
-                const bool written = writeExportFile(*source, destination, o.format, artwork, *store);
-                bar.clear();
-                if (written) {
-                    r.status = "completed";
-                    r.output = destination;
-                } else {
-                    r.error = Error{errc::kAudioFile, errc::kWriteFailed,
-                                    "Could not write \"" + destination.string() + "\""};
-                }
+                job = ExportJob{*source, o.outFolder / (AudioProcessor::renderingBaseName(song.url) +
+                                                        suffix + "." +
+                                                        std::string(fileExtension(o.format)))};
             } else {
                 r.error = song.failure ? *song.failure
                                        : Error{errc::kApp, errc::kFileMissing, "Output file was not created"};
             }
-            if (!finalBatch && referenceError && r.status == "completed") {
-                // Mastered, but the requested matching could not run.
-                r.status = "failed";
-                r.error = referenceError;
-            }
         }
-        if (r.status == "completed") ++completed;
-        else if (r.status == "pending") ++pending;
-        else ++failed;
-        if (withJson) printJsonReport(r);
-        else printHumanReport(r, nameWidth);
+        const bool referenceFailed = !finalBatch && referenceError.has_value();
+        ++reportsInFlight;
+        exporter.start([&, i, job, referenceFailed] {
+            const bool written = job && writeExportFile(job->source, job->destination, o.format, artwork, *store);
+            QMetaObject::invokeMethod(
+                &app, [&, i, job, written, referenceFailed] { finish(i, job, written, referenceFailed); },
+                Qt::QueuedConnection);
+        });
     };
     bool exportAsFinished = false;  // whether the running batch makes the renderings exported
     QObject::connect(&batch, &BatchProcessor::songFinished, [&](int index, bool) {
@@ -409,6 +431,10 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
     // Songs not reported yet: those of a batch whose renderings are not exported (a master batch
     // followed by matching) and those never started.
     for (size_t i = 0; i < o.inputs.size(); ++i) report(i);
+    while (reportsInFlight > 0) {
+        exporter.waitForDone();
+        QCoreApplication::processEvents();  // the reports the finished exports queued
+    }
 
     // The renderings were only the way to the exports: remove them (never anything outside the
     // private temporary folder, where the originals of `eq` live as their own masters).
