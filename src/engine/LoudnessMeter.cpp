@@ -26,28 +26,34 @@ Result<AudioStats> analyzeAudioFile(const std::filesystem::path& path) {
     return analyzeAudioFile(*opened.value());
 }
 
-Result<AudioStats> analyzeAudioFile(AudioFileReader& file) {
-    const int64_t length = file.length();
-    if (length < 1) return Error{errc::kApp, errc::kEmptyAudioFile, "Audio file is empty"};
-
-    const AudioFormat format = file.processingFormat();
+MeasurementWindow measurementWindow(const AudioFormat& format, int64_t length) {
     const auto sampleRate = static_cast<float>(format.sampleRate);
     const float maxWindow = sampleRate * 120.0f;
     // The largest float below 2^32, so that the conversion cannot overflow.
     constexpr float kLargestWindow = 4294967040.0f;
     const uint32_t fullWindow =
         maxWindow > 0.0f ? static_cast<uint32_t>(std::min(maxWindow, kLargestWindow)) : 0;
-    const auto window = static_cast<uint32_t>(std::min<int64_t>(fullWindow, length));
+    MeasurementWindow window;
+    window.frameCount = static_cast<uint32_t>(std::min<int64_t>(fullWindow, std::max<int64_t>(length, 0)));
+    window.firstFrame = double(length) > double(maxWindow) ? (length - window.frameCount) / 2 : 0;
+    return window;
+}
 
-    auto buffer = PcmBuffer::allocate(format, window);
+Result<AudioStats> analyzeAudioFile(AudioFileReader& file) {
+    const int64_t length = file.length();
+    if (length < 1) return Error{errc::kApp, errc::kEmptyAudioFile, "Audio file is empty"};
+
+    const AudioFormat format = file.processingFormat();
+    const MeasurementWindow window = measurementWindow(format, length);
+    auto buffer = PcmBuffer::allocate(format, window.frameCount);
     if (!buffer) {
         return Error{errc::kApp, errc::kBufferNotCreated, "Nu s-a putut crea buffer-ul audio"};
     }
-    file.setFramePosition(double(length) > double(maxWindow) ? (length - window) / 2 : 0);
+    file.setFramePosition(window.firstFrame);
     if (auto status = file.read(*buffer); !status) return status.error();
 
     return measureLoudness(buffer->floatChannelData(), buffer->channelCount(),
-                           buffer->frameLength(), sampleRate);
+                           buffer->frameLength(), static_cast<float>(format.sampleRate));
 }
 
 }  // namespace korvanta

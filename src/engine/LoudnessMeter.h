@@ -6,6 +6,7 @@
 
 #include "engine/AudioStats.h"
 #include "platform/Error.h"
+#include "platform/PcmBuffer.h"
 
 namespace korvanta {
 
@@ -23,5 +24,13 @@ Result<AudioStats> analyzeAudioFile(const std::filesystem::path& path);
 // gives for the file `file` reads. The read position is set by the measurement (the window's
 // start) whatever it was, and left after the window. Errors as above, bar opening.
 Result<AudioStats> analyzeAudioFile(AudioFileReader& file);
+
+// The frames the measurement reads from a file of `length` frames at `format`: at most 120 s,
+// centred when the file is longer.
+struct MeasurementWindow {
+    int64_t firstFrame = 0;
+    uint32_t frameCount = 0;
+};
+MeasurementWindow measurementWindow(const AudioFormat& format, int64_t length);
 
 }  // namespace korvanta

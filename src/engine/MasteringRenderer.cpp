@@ -76,7 +76,7 @@ Status renderMasteringPass(const std::filesystem::path& input, const std::filesy
 Status renderMasteringPass(AudioFileReader& input, const std::filesystem::path& output,
                            float targetLUFS, float limitThreshold, float gain, int bpm,
                            const MasteringProgress& progress, const MasteringCancelled& isCancelled,
-                           Preferences& preferences) {
+                           Preferences& preferences, const MasteringChunkWritten& onChunkWritten) {
     const AudioFormat format = input.processingFormat();
     const int channelCount = format.channelCount;
     const int64_t length = input.length();
@@ -101,6 +101,7 @@ Status renderMasteringPass(AudioFileReader& input, const std::filesystem::path& 
 
     // The clipper's curve approaches ±1.0 and reaches it in float for very loud peaks; the master
     // stays one step below full scale at its bit depth (±32767 at 16 bits, both signs).
+    const int bitsPerSample = highQuality ? 24 : 16;
     const float fullScaleStep = highQuality ? 1.0f / 8388608.0f : 1.0f / 32768.0f;
     const float loudestSample = 1.0f - fullScaleStep;
 
@@ -190,13 +191,17 @@ Status renderMasteringPass(AudioFileReader& input, const std::filesystem::path& 
             keepBelowFullScale(buffer.channel(c), n, loudestSample);
         }
         writerQueue->async([&freeSlots, &writtenFrames, &writeFailed, &writeError, out = &writer,
-                            current, useHelper, end] {
+                            &onChunkWritten, bitsPerSample, current, useHelper, end] {
             if (useHelper) current->helperDone.acquire();
             if (!writeFailed.load()) {
                 if (Status written = out->write(*current->buffer); !written) {
                     writeError = written.error();
                     writeFailed.store(true);
                 } else {
+                    if (onChunkWritten) {
+                        onChunkWritten(*current->buffer, end - current->buffer->frameLength(),
+                                       bitsPerSample);
+                    }
                     writtenFrames.store(end);
                 }
             }

@@ -15,6 +15,11 @@ namespace korvanta {
 using MasteringProgress = std::function<void(double)>;
 // Asked before every chunk, on the thread running the pass; true cancels the pass.
 using MasteringCancelled = std::function<bool()>;
+// Receives every chunk once it is written: its samples as floats before quantisation, the frame
+// it starts at, and the file's bit depth (16 or 24). Called on the pass's writer thread, in order;
+// every call has returned before the pass returns.
+using MasteringChunkWritten =
+    std::function<void(const PcmBuffer& chunk, int64_t firstFrame, int bitsPerSample)>;
 
 // Renders `input` into a new WAV file at `output` (see PeakLimiter.h for the per-sample
 // procedure):
@@ -56,6 +61,7 @@ Status renderMasteringPass(const std::filesystem::path& input, const std::filesy
 Status renderMasteringPass(AudioFileReader& input, const std::filesystem::path& output,
                            float targetLUFS, float limitThreshold, float gain, int bpm,
                            const MasteringProgress& progress, const MasteringCancelled& isCancelled,
-                           Preferences& preferences = sharedPreferences());
+                           Preferences& preferences = sharedPreferences(),
+                           const MasteringChunkWritten& onChunkWritten = {});
 
 }  // namespace korvanta

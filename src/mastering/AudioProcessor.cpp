@@ -5,6 +5,7 @@
 
 #include "analysis/TempoAnalyzer.h"
 #include "engine/AudioEngine.h"
+#include "engine/LoudnessMeasurement.h"
 #include "engine/LoudnessMeter.h"
 #include "engine/MasteringRenderer.h"
 #include "platform/AudioFileReader.h"
@@ -148,6 +149,48 @@ private:
     std::unique_ptr<DecodedCopy> copy_;
 };
 
+// The measurement window of a rendering, filled from its chunks as they are written and
+// quantised to the file's bit depth exactly as reading the file back gives them.
+class WrittenWindow {
+public:
+    WrittenWindow(const AudioFormat& format, int64_t length)
+        : format_(format), length_(length), window_(measurementWindow(format, length)) {
+        if (length_ >= 1) buffer_ = PcmBuffer::allocate(format, window_.frameCount);
+    }
+
+    // Writer thread, chunks in order.
+    void take(const PcmBuffer& chunk, int64_t firstFrame, int bits) {
+        if (!buffer_) return;
+        const int64_t windowEnd = window_.firstFrame + window_.frameCount;
+        const int64_t from = std::max(firstFrame, window_.firstFrame);
+        const int64_t to = std::min(firstFrame + chunk.frameLength(), windowEnd);
+        if (from >= to) return;
+        const float step = 1.0f / static_cast<float>(int32_t{1} << (bits - 1));
+        for (int c = 0; c < chunk.channelCount(); ++c) {
+            const float* in = chunk.channel(c) + (from - firstFrame);
+            float* out = buffer_->channel(c) + (from - window_.firstFrame);
+            for (int64_t i = 0; i < to - from; ++i) {
+                out[i] = static_cast<float>(quantizeSample(in[i], bits)) * step;
+            }
+        }
+        kept_ += to - from;
+    }
+
+    // The pass's figures, or nothing when the window could not be kept whole.
+    std::optional<AudioStats> stats() const {
+        if (!buffer_ || kept_ != window_.frameCount) return std::nullopt;
+        return measureLoudness(buffer_->floatChannelData(), buffer_->channelCount(),
+                               window_.frameCount, static_cast<float>(format_.sampleRate));
+    }
+
+private:
+    AudioFormat format_;
+    int64_t length_;
+    MeasurementWindow window_;
+    std::unique_ptr<PcmBuffer> buffer_;
+    int64_t kept_ = 0;
+};
+
 Result<DJMasteringResult> renderFinal(const fs::path& input, const fs::path& output,
                                       const EQSettings& eq,
                                       const std::shared_ptr<ProgressUpdater>& progress) {
@@ -247,12 +290,20 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
     if (cancelled(isCancelled)) return cancelledError();
 
     const float target = settings.targetLUFS;
-    auto renderPass = [&](const fs::path& to, float gain, double base, double span) -> Status {
+    // Renders one pass into `to` and measures what it wrote: from the measurement window kept as
+    // the samples are written, quantised as the file holds them (the figures analyzeAudioFile
+    // gives for the file), or from the file itself when that window could not be kept.
+    auto renderPass = [&](const fs::path& to, float gain, double base, double span) -> Result<AudioStats> {
         auto reader = source->open();
         if (!reader) return reader.error();
-        return renderMasteringPass(
+        WrittenWindow window(reader.value()->processingFormat(), reader.value()->length());
+        const Status rendered = renderMasteringPass(
             *reader.value(), to, target, settings.limitThreshold, gain, tempo.value(),
-            [&](double q) { progress.report(base + span * q); }, isCancelled);
+            [&](double q) { progress.report(base + span * q); }, isCancelled, sharedPreferences(),
+            [&window](const PcmBuffer& chunk, int64_t firstFrame, int bits) { window.take(chunk, firstFrame, bits); });
+        if (!rendered) return rendered.error();
+        if (auto stats = window.stats()) return *stats;
+        return analyzeAudioFile(to);
     };
 
     AudioStats accepted{};
@@ -260,13 +311,12 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
     if (std::fabs(inputStats->lufs - target) <= kAcceptanceLu) {
         progress.report(0.15);
         passes = 1;
-        if (auto rendered = renderPass(output, 1.0f, 0.15, 0.8); !rendered) {
+        auto stats = renderPass(output, 1.0f, 0.15, 0.8);
+        if (!stats) {
             // A partly written master must never pass for a finished one.
             (void)removeFileIfExists(output);
-            return rendered.error();
+            return stats.error();
         }
-        auto stats = analyzeAudioFile(output);
-        if (!stats) return stats.error();
         accepted = stats.value();
     } else {
         double gainDb = std::min(firstGainDb(inputStats->lufs, inputStats->peak, target), kMaxGainDb);
@@ -278,14 +328,9 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
                          : folder.value() / ("temp_iteration_" + std::to_string(pass) + "_" +
                                              makeUuidString() + ".wav");
             const double base = 0.1 + (pass - 1) * kPassSpan;
-            if (auto rendered = renderPass(passOutput, toLinearGain(gainDb), base, kPassSpan);
-                !rendered) {
-                // The last pass writes the master itself: a partial one must not stay there.
-                (void)removeFileIfExists(passOutput);
-                return rendered.error();
-            }
-            auto stats = analyzeAudioFile(passOutput);
+            auto stats = renderPass(passOutput, toLinearGain(gainDb), base, kPassSpan);
             if (!stats) {
+                // The last pass writes the master itself: a partial one must not stay there.
                 (void)removeFileIfExists(passOutput);
                 return stats.error();
             }

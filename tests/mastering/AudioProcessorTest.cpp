@@ -528,6 +528,21 @@ TEST_F(AudioProcessorTest, ASongThatNeverConvergesGetsExactlyThreeRenderings) {
     EXPECT_TRUE(finite(result->stats));
 }
 
+TEST_F(AudioProcessorTest, PassFiguresAreThoseOfTheWrittenFileAtBothBitDepths) {
+    // Longer than two minutes, so that the measured window is the file's centre, not its start.
+    const fs::path input = song("Long.wav");
+    writeSongAt(input, makeSong(8000.0, 2, 130.0, 91), -24.0);
+    for (const bool highQuality : {false, true}) {
+        preferences_->setBool("highQualityMode", highQuality);
+        auto result = master(input, {-10.0f, -0.2f});
+        ASSERT_TRUE(result.ok()) << result.error().description();
+        auto measured = analyzeAudioFile(result->outputURL);
+        ASSERT_TRUE(measured.ok());
+        EXPECT_TRUE(sameStats(result->stats, measured.value()))
+            << (highQuality ? 24 : 16) << "-bit: the figures measured while writing are the file's";
+    }
+}
+
 // The four presets on music-like songs coming from both sides of their targets.
 struct PresetCase {
     const char* name;
