@@ -16,6 +16,8 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include "platform/FfmpegHandles.h"
+
 namespace korvanta {
 
 namespace fs = std::filesystem;
@@ -26,12 +28,6 @@ constexpr int64_t kBitRatePerChannel = 128000;
 constexpr uint32_t kReadBlockFrames = 4096;  // about 0.1 s at 44.1 kHz
 constexpr int kAacMaxBitsPerChannelFrame = 6144;
 constexpr int kAacFrameSamples = 1024;
-
-std::string ffmpegMessage(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
 
 Error unavailable(const std::string& why) {
     return Error{errc::kAacEncoder, errc::kEncoderUnavailable, "The AAC encoder can't be used: " + why};
@@ -44,20 +40,8 @@ Error outputFailed(const fs::path& output, const std::string& why) {
                  "The file \"" + output.filename().string() + "\" couldn't be written: " + why};
 }
 
-struct CodecContextDeleter {
-    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
-};
-struct ResamplerDeleter {
-    void operator()(SwrContext* context) const { swr_free(&context); }
-};
 struct FifoDeleter {
     void operator()(AVAudioFifo* fifo) const { av_audio_fifo_free(fifo); }
-};
-struct FrameDeleter {
-    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-};
-struct PacketDeleter {
-    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
 };
 // Closes the file (when opened) and frees the muxer.
 struct OutputDeleter {

@@ -18,6 +18,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "platform/FfmpegHandles.h"
+
 namespace korvanta {
 
 namespace {
@@ -72,21 +74,6 @@ struct IoContextDeleter {
         avio_context_free(&io);
     }
 };
-struct FormatInputDeleter {
-    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
-};
-struct CodecContextDeleter {
-    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
-};
-struct FrameDeleter {
-    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-};
-struct PacketDeleter {
-    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-};
-struct SwsDeleter {
-    void operator()(SwsContext* context) const { sws_freeContext(context); }
-};
 
 // Decodes the first picture of an image file held in memory.
 Result<std::unique_ptr<AVFrame, FrameDeleter>> decodeFirstPicture(const Bytes& bytes) {
@@ -122,7 +109,7 @@ Result<std::unique_ptr<AVFrame, FrameDeleter>> decodeFirstPicture(const Bytes& b
     if (avformat_open_input(&rawFormat, nullptr, inputFormat, nullptr) < 0) {
         return notAnImage("the file could not be opened as an image.");
     }
-    std::unique_ptr<AVFormatContext, FormatInputDeleter> format(rawFormat);
+    std::unique_ptr<AVFormatContext, InputFormatDeleter> format(rawFormat);
 
     int streamIndex = -1;
     for (unsigned i = 0; i < format->nb_streams; ++i) {
@@ -199,7 +186,7 @@ Result<RgbImage> toRgb(const AVFrame& frame) {
     const AVPixelFormat targetFormat = hasAlpha ? AV_PIX_FMT_RGBA : AV_PIX_FMT_RGB24;
     const int targetChannels = hasAlpha ? 4 : 3;
 
-    std::unique_ptr<SwsContext, SwsDeleter> scaler(
+    std::unique_ptr<SwsContext, ScalerDeleter> scaler(
         sws_getContext(width, height, sourceFormat, width, height, targetFormat,
                        SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr));
     if (!scaler) return notAnImage("its pixel format can't be converted.");

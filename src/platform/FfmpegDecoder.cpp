@@ -31,6 +31,7 @@ extern "C" {
 #include <vector>
 
 #include "platform/AudioDecoder.h"
+#include "platform/FfmpegHandles.h"
 
 namespace korvanta {
 
@@ -40,27 +41,6 @@ namespace {
 // a packet, so this only bounds pathological files.
 constexpr int kMaxConsecutiveErrors = 10000;
 
-struct FormatCloser {
-    void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
-};
-struct CodecFreer {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFreer {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFreer {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct SwrFreer {
-    void operator()(SwrContext* s) const { swr_free(&s); }
-};
-
-std::string ffmpegMessage(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
 
 Error readFailed(const std::string& why) {
     return Error{errc::kAudioFile, errc::kReadFailed, "The audio data could not be read: " + why};
@@ -68,8 +48,8 @@ Error readFailed(const std::string& why) {
 
 // One open demuxer and decoder positioned at the start of the chosen audio stream.
 struct Session {
-    std::unique_ptr<AVFormatContext, FormatCloser> format;
-    std::unique_ptr<AVCodecContext, CodecFreer> codec;
+    std::unique_ptr<AVFormatContext, InputFormatDeleter> format;
+    std::unique_ptr<AVCodecContext, CodecContextDeleter> codec;
     AVStream* stream = nullptr;
     int sampleRate = 0;
     int channelCount = 0;
@@ -402,15 +382,15 @@ private:
     bool trusted_ = false;   // length_ is the container's, and frame timestamps place the frames
     int64_t origin_ = 0;     // timestamp of output frame 0 (trusted streams)
 
-    std::unique_ptr<AVFrame, FrameFreer> frame_;
-    std::unique_ptr<AVPacket, PacketFreer> packet_;
+    std::unique_ptr<AVFrame, FrameDeleter> frame_;
+    std::unique_ptr<AVPacket, PacketDeleter> packet_;
     Chunk chunk_;
     bool held_ = false;          // frame_ is decoded but not yet placed in a chunk
     bool draining_ = false;      // the demuxer is done; the decoder gives out what it holds
     bool needsRestart_ = false;  // the session is not where chunk_ says (after counting or failing)
     Error failure_;
 
-    std::unique_ptr<SwrContext, SwrFreer> swr_;
+    std::unique_ptr<SwrContext, ResamplerDeleter> swr_;
     AVSampleFormat swrFormat_ = AV_SAMPLE_FMT_NONE;
     std::vector<float> scratch_;
     std::vector<float*> planes_;
