@@ -11,6 +11,7 @@
 #include "platform/AudioFileReader.h"
 #include "platform/FileOperations.h"
 #include "platform/MemoryDecoder.h"
+#include "platform/SampleQuantizer.h"
 #include "platform/TempFolder.h"
 #include "platform/WavWriter.h"
 
@@ -165,13 +166,10 @@ public:
         const int64_t from = std::max(firstFrame, window_.firstFrame);
         const int64_t to = std::min(firstFrame + chunk.frameLength(), windowEnd);
         if (from >= to) return;
-        const float step = 1.0f / static_cast<float>(int32_t{1} << (bits - 1));
         for (int c = 0; c < chunk.channelCount(); ++c) {
-            const float* in = chunk.channel(c) + (from - firstFrame);
-            float* out = buffer_->channel(c) + (from - window_.firstFrame);
-            for (int64_t i = 0; i < to - from; ++i) {
-                out[i] = static_cast<float>(quantizeSample(in[i], bits)) * step;
-            }
+            snapToSampleGrid(chunk.channel(c) + (from - firstFrame),
+                             buffer_->channel(c) + (from - window_.firstFrame),
+                             static_cast<size_t>(to - from), bits);
         }
         kept_ += to - from;
     }

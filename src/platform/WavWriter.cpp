@@ -13,7 +13,8 @@ namespace korvanta {
 
 namespace {
 
-constexpr uint32_t kScratchFrames = 4096;
+// Frames converted and handed to libsndfile at a time (one write call each).
+constexpr uint32_t kScratchFrames = 16384;
 
 Error writeError(const std::filesystem::path& path, const std::string& why) {
     return Error{errc::kAudioFile, errc::kWriteFailed,
@@ -21,17 +22,6 @@ Error writeError(const std::filesystem::path& path, const std::string& why) {
 }
 
 }  // namespace
-
-int32_t quantizeSample(float x, int bits) {
-    // x · 2^(bits−1) is exact in float for every bit depth up to 24, so rounding it in float gives
-    // the same integer as rounding in double.
-    const float scale = static_cast<float>(int32_t{1} << (bits - 1));
-    const float v = x * scale;
-    if (!(v == v)) return 0;
-    if (v >= scale - 1.0f) return static_cast<int32_t>(scale) - 1;
-    if (v <= -scale) return -static_cast<int32_t>(scale);
-    return static_cast<int32_t>(std::lrintf(v));
-}
 
 Result<std::unique_ptr<WavWriter>> WavWriter::create(const std::filesystem::path& path,
                                                      const AudioFormat& format,
@@ -96,22 +86,11 @@ Status WavWriter::write(const float* const* channels, int channelCount, uint32_t
             break;
         case WavSampleFormat::int24:
             // libsndfile takes 32-bit integers and keeps their top 24 bits.
-            for (size_t c = 0; c < cc; ++c) {
-                const float* src = channels[c] + done;
-                for (uint32_t i = 0; i < n; ++i) {
-                    intScratch_[i * cc + c] = static_cast<int32_t>(
-                        static_cast<uint32_t>(quantizeSample(src[i], 24)) << 8);
-                }
-            }
+            quantizeInterleaved24(channels, channelCount, done, n, intScratch_.data());
             written = sf_writef_int(file, intScratch_.data(), n);
             break;
         case WavSampleFormat::int16:
-            for (size_t c = 0; c < cc; ++c) {
-                const float* src = channels[c] + done;
-                for (uint32_t i = 0; i < n; ++i) {
-                    shortScratch_[i * cc + c] = static_cast<int16_t>(quantizeSample(src[i], 16));
-                }
-            }
+            quantizeInterleaved16(channels, channelCount, done, n, shortScratch_.data());
             written = sf_writef_short(file, shortScratch_.data(), n);
             break;
         }

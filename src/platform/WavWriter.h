@@ -8,14 +8,11 @@
 
 #include "platform/Error.h"
 #include "platform/PcmBuffer.h"
+#include "platform/SampleQuantizer.h"
 
 namespace korvanta {
 
 enum class WavSampleFormat { int16, int24, float32 };
-
-// Integer quantisation used for 16- and 24-bit files: round x · 2^(bits−1) to nearest and clip to
-// the integer range; NaN becomes 0.
-int32_t quantizeSample(float x, int bits);
 
 class WavWriter {
 public:
