@@ -11,6 +11,7 @@
 #include <unordered_map>
 
 #include "platform/AudioFileReader.h"
+#include "platform/MemoryDecoder.h"
 #include "platform/PcmBuffer.h"
 
 namespace korvanta {
@@ -96,14 +97,65 @@ private:
     std::unordered_map<std::string, Entries::iterator> index_;
 };
 
+// Block RMS values divided by the largest when that is above 0; `blockAt(b)` gives the samples of
+// block b (blockSize of them).
+template <typename BlockAt>
+std::vector<float> normalisedEnvelope(size_t blocks, size_t blockSize, BlockAt&& blockAt) {
+    std::vector<float> values(blocks);
+    float largest = 0.0f;
+    for (size_t b = 0; b < blocks; ++b) {
+        const float meanSquare = sumOfSquares(blockAt(b), blockSize) / static_cast<float>(blockSize);
+        const float rms = meanSquare > 0.0f ? std::sqrt(meanSquare) : 0.0f;
+        values[b] = rms;
+        if (rms > largest) largest = rms;
+    }
+    if (largest > 0.0f) {
+        for (float& v : values) v /= largest;
+    }
+    return values;
+}
+
+// How many frames of a song of `length` frames at `sampleRate` the estimate uses: at most its
+// first 120 seconds.
+int64_t framesToRead(double sampleRate, int64_t length) {
+    const double limit = sampleRate * kMaxSecondsRead;
+    const int64_t maxFrames = (limit > 0.0 && limit < 4294967296.0) ? static_cast<int64_t>(limit) : 0;
+    return std::min<int64_t>(length, maxFrames);
+}
+
+// The estimate for `frames` frames of planar samples. The envelope is that of the mono mix (the
+// channel sum, in channel order, scaled by 1 / channelCount), mixed one block at a time.
+double estimateFromChannels(const float* const* channels, int channelCount, size_t frames,
+                            double sampleRate) {
+    if (frames <= kMinFramesRead || channelCount <= 0) return kDefaultTempo;
+    const auto block = static_cast<size_t>(kBlockSize);
+    if (frames <= block) return kDefaultTempo;
+    const size_t blocks = frames / block;
+    std::vector<float> envelope;
+    if (channelCount == 1) {
+        envelope = normalisedEnvelope(blocks, block, [&](size_t b) { return channels[0] + b * block; });
+    } else {
+        std::vector<float> mono(block);
+        const float scale = 1.0f / static_cast<float>(channelCount);
+        envelope = normalisedEnvelope(blocks, block, [&](size_t b) {
+            const size_t first = b * block;
+            std::copy_n(channels[0] + first, block, mono.begin());
+            for (int c = 1; c < channelCount; ++c) {
+                const float* other = channels[c] + first;
+                for (size_t i = 0; i < block; ++i) mono[i] += other[i];
+            }
+            for (size_t i = 0; i < block; ++i) mono[i] *= scale;
+            return mono.data();
+        });
+    }
+    return BPMAnalyzer::estimateFromEnvelope(envelope, kBlockSize, sampleRate);
+}
+
 // The estimate for an opened song, uncached. Only reading fails; everything else that stands in
 // the way of an estimate gives the default tempo.
 Result<double> estimateReader(AudioFileReader& reader) {
     const AudioFormat format = reader.processingFormat();
-    const double limit = format.sampleRate * kMaxSecondsRead;
-    const int64_t maxFrames =
-        (limit > 0.0 && limit < 4294967296.0) ? static_cast<int64_t>(limit) : 0;
-    const int64_t wanted = std::min<int64_t>(reader.length(), maxFrames);
+    const int64_t wanted = framesToRead(format.sampleRate, reader.length());
     if (wanted <= static_cast<int64_t>(kMinFramesRead)) return kDefaultTempo;
     const auto frames = static_cast<uint32_t>(wanted);
 
@@ -111,25 +163,8 @@ Result<double> estimateReader(AudioFileReader& reader) {
     if (!buffer) return kDefaultTempo;
     reader.setFramePosition(0);
     if (auto status = reader.read(*buffer, frames); !status) return status.error();
-
-    const int channels = buffer->channelCount();
-    const size_t n = buffer->frameLength();
-    if (n == 0 || channels <= 0 || buffer->channel(0) == nullptr) return kDefaultTempo;
-
-    // Mono mix in place in channel 0: the channel sum, scaled by 1 / channelCount.
-    float* mono = buffer->channel(0);
-    for (int c = 1; c < channels; ++c) {
-        const float* other = buffer->channel(c);
-        for (size_t i = 0; i < n; ++i) mono[i] += other[i];
-    }
-    if (channels > 1) {
-        const float scale = 1.0f / static_cast<float>(channels);
-        for (size_t i = 0; i < n; ++i) mono[i] *= scale;
-    }
-
-    const auto env = BPMAnalyzer::envelope(std::span<const float>(mono, n), kBlockSize);
-    if (env.empty()) return kDefaultTempo;
-    return BPMAnalyzer::estimateFromEnvelope(env, kBlockSize, format.sampleRate);
+    return estimateFromChannels(buffer->floatChannelData(), buffer->channelCount(),
+                                buffer->frameLength(), format.sampleRate);
 }
 
 // The estimate for a file, uncached. Only opening and reading fail.
@@ -161,20 +196,8 @@ Result<int> cachedTempo(const std::string& key, Estimate&& estimate) {
 std::vector<float> BPMAnalyzer::envelope(std::span<const float> samples, int blockSize) {
     if (blockSize < 1 || samples.size() <= static_cast<size_t>(blockSize)) return {};
     const auto block = static_cast<size_t>(blockSize);
-    const size_t blocks = samples.size() / block;
-
-    std::vector<float> values(blocks);
-    float largest = 0.0f;
-    for (size_t b = 0; b < blocks; ++b) {
-        const float meanSquare = sumOfSquares(samples.data() + b * block, block) / static_cast<float>(block);
-        const float rms = meanSquare > 0.0f ? std::sqrt(meanSquare) : 0.0f;
-        values[b] = rms;
-        if (rms > largest) largest = rms;
-    }
-    if (largest > 0.0f) {
-        for (float& v : values) v /= largest;
-    }
-    return values;
+    return normalisedEnvelope(samples.size() / block, block,
+                              [&](size_t b) { return samples.data() + b * block; });
 }
 
 double BPMAnalyzer::estimateFromEnvelope(std::span<const float> envelope, int blockSize,
@@ -216,6 +239,17 @@ Result<int> BPMAnalyzer::detectTempo(const std::filesystem::path& readFrom, cons
 
 Result<int> BPMAnalyzer::detectTempo(AudioFileReader& reader, const std::string& key) {
     return cachedTempo(key, [&] { return estimateReader(reader); });
+}
+
+Result<int> BPMAnalyzer::detectTempo(const DecodedAudio& audio, const std::string& key) {
+    return cachedTempo(key, [&]() -> Result<double> {
+        const int64_t frames = framesToRead(audio.format.sampleRate, audio.length);
+        std::vector<const float*> channels;
+        for (const auto& samples : audio.channels) channels.push_back(samples.data());
+        return estimateFromChannels(channels.data(), static_cast<int>(channels.size()),
+                                    static_cast<size_t>(std::max<int64_t>(frames, 0)),
+                                    audio.format.sampleRate);
+    });
 }
 
 void BPMAnalyzer::clearCache() { TempoCache::shared().clear(); }

@@ -12,6 +12,7 @@
 namespace korvanta {
 
 class AudioFileReader;
+struct DecodedAudio;
 
 class BPMAnalyzer {
 public:
@@ -41,6 +42,10 @@ public:
     // reads. Reading starts at frame 0 whatever the reader's position; the position is left after
     // what was read. Not used (nor touched) when `cacheKey` is cached. Errors: those of read.
     static Result<int> detectTempo(AudioFileReader& reader, const std::string& cacheKey);
+
+    // The same for a song cached under `cacheKey` whose samples are in memory, e.g. decoded once:
+    // the estimate the path versions give for the file `audio` was decoded from. Never fails.
+    static Result<int> detectTempo(const DecodedAudio& audio, const std::string& cacheKey);
 
     // Block RMS values of `samples` in blocks of `blockSize` samples, divided by the largest value
     // when that is above 0 (so the loudest block is 1). There are samples.size() / blockSize

@@ -16,6 +16,7 @@
 
 #include "engine/LoudnessMeasurement.h"
 #include "platform/AudioFileReader.h"
+#include "platform/MemoryDecoder.h"
 #include "platform/PcmBuffer.h"
 
 namespace korvanta {
@@ -39,9 +40,24 @@ MeasurementWindow measurementWindow(const AudioFormat& format, int64_t length) {
     return window;
 }
 
+namespace {
+
+Error emptyFile() { return Error{errc::kApp, errc::kEmptyAudioFile, "Audio file is empty"}; }
+
+}  // namespace
+
+Result<AudioStats> analyzeAudioFile(const DecodedAudio& audio) {
+    if (audio.length < 1) return emptyFile();
+    const MeasurementWindow window = measurementWindow(audio.format, audio.length);
+    std::vector<const float*> channels;
+    for (const auto& samples : audio.channels) channels.push_back(samples.data() + window.firstFrame);
+    return measureLoudness(channels.data(), static_cast<int>(channels.size()), window.frameCount,
+                           static_cast<float>(audio.format.sampleRate));
+}
+
 Result<AudioStats> analyzeAudioFile(AudioFileReader& file) {
     const int64_t length = file.length();
-    if (length < 1) return Error{errc::kApp, errc::kEmptyAudioFile, "Audio file is empty"};
+    if (length < 1) return emptyFile();
 
     const AudioFormat format = file.processingFormat();
     const MeasurementWindow window = measurementWindow(format, length);

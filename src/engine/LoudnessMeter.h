@@ -11,6 +11,7 @@
 namespace korvanta {
 
 class AudioFileReader;
+struct DecodedAudio;
 
 // Measures `path` (see the implementation file for the exact procedure). Keeps no state; any
 // number of calls may run at once on any threads.
@@ -24,6 +25,11 @@ Result<AudioStats> analyzeAudioFile(const std::filesystem::path& path);
 // gives for the file `file` reads. The read position is set by the measurement (the window's
 // start) whatever it was, and left after the window. Errors as above, bar opening.
 Result<AudioStats> analyzeAudioFile(AudioFileReader& file);
+
+// The same measurement of a song decoded into memory: the figures analyzeAudioFile() gives for the
+// file `audio` was decoded from, measured in place (nothing is copied). Errors: "KorvantaApp" 4
+// "Audio file is empty" when it has no frames.
+Result<AudioStats> analyzeAudioFile(const DecodedAudio& audio);
 
 // The frames the measurement reads from a file of `length` frames at `format`: at most 120 s,
 // centred when the file is longer.

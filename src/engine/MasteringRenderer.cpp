@@ -1,5 +1,9 @@
 #include "engine/MasteringRenderer.h"
 
+#if defined(__SSE2__)
+#include <xmmintrin.h>
+#endif
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -18,8 +22,17 @@ namespace korvanta {
 
 namespace {
 
+// Clamps to ±loudest (the limiter's output is never NaN).
 void keepBelowFullScale(float* samples, uint32_t count, float loudest) {
-    for (uint32_t i = 0; i < count; ++i) samples[i] = std::clamp(samples[i], -loudest, loudest);
+    uint32_t i = 0;
+#if defined(__SSE2__)
+    const __m128 high = _mm_set1_ps(loudest);
+    const __m128 low = _mm_set1_ps(-loudest);
+    for (; i + 4 <= count; i += 4) {
+        _mm_storeu_ps(samples + i, _mm_max_ps(_mm_min_ps(_mm_loadu_ps(samples + i), high), low));
+    }
+#endif
+    for (; i < count; ++i) samples[i] = std::clamp(samples[i], -loudest, loudest);
 }
 
 constexpr const char* kHighQualityModeKey = "highQualityMode";

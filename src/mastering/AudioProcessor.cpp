@@ -144,6 +144,22 @@ public:
         return AudioFileReader::open(copy_ ? copy_->path() : input_);
     }
 
+    // The song's loudness figures (those analyzeAudioFile gives for the input).
+    Result<AudioStats> measure() const {
+        if (memory_) return analyzeAudioFile(*memory_);
+        auto reader = open();
+        if (!reader) return reader.error();
+        return analyzeAudioFile(*reader.value());
+    }
+
+    // The song's tempo, cached under the input's path.
+    Result<int> tempo() const {
+        if (memory_) return BPMAnalyzer::detectTempo(*memory_, input_.string());
+        auto reader = open();
+        if (!reader) return reader.error();
+        return BPMAnalyzer::detectTempo(*reader.value(), input_.string());
+    }
+
 private:
     fs::path input_;
     std::shared_ptr<const DecodedAudio> memory_;
@@ -158,6 +174,9 @@ public:
         : format_(format), length_(length), window_(measurementWindow(format, length)) {
         if (length_ >= 1) buffer_ = PcmBuffer::allocate(format, window_.frameCount);
     }
+
+    // Before every pass: nothing of the window kept yet (the buffer is reused from pass to pass).
+    void restart() { kept_ = 0; }
 
     // Writer thread, chunks in order.
     void take(const PcmBuffer& chunk, int64_t firstFrame, int bits) {
@@ -264,11 +283,7 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
     auto source = SongSource::make(input, folder.value(), isCancelled);
     if (!source) return source.error();
 
-    Result<AudioStats> inputStats = [&]() -> Result<AudioStats> {
-        auto reader = source->open();
-        if (!reader) return reader.error();
-        return analyzeAudioFile(*reader.value());
-    }();
+    Result<AudioStats> inputStats = source->measure();
     if (!inputStats) return inputStats.error();
     if (!(inputStats->lufs > kUnmeasurableLufs)) {
         return Error{errc::kApp, kUnmeasurableLoudness,
@@ -278,11 +293,7 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
 
     progress.report(0.05);
     if (cancelled(isCancelled)) return cancelledError();
-    Result<int> tempo = [&]() -> Result<int> {
-        auto reader = source->open();
-        if (!reader) return reader.error();
-        return BPMAnalyzer::detectTempo(*reader.value(), input.string());
-    }();
+    Result<int> tempo = source->tempo();
     if (!tempo) return tempo.error();
     progress.report(0.1);
     if (cancelled(isCancelled)) return cancelledError();
@@ -291,16 +302,18 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
     // Renders one pass into `to` and measures what it wrote: from the measurement window kept as
     // the samples are written, quantised as the file holds them (the figures analyzeAudioFile
     // gives for the file), or from the file itself when that window could not be kept.
+    std::optional<WrittenWindow> window;
     auto renderPass = [&](const fs::path& to, float gain, double base, double span) -> Result<AudioStats> {
         auto reader = source->open();
         if (!reader) return reader.error();
-        WrittenWindow window(reader.value()->processingFormat(), reader.value()->length());
+        if (!window) window.emplace(reader.value()->processingFormat(), reader.value()->length());
+        window->restart();
         const Status rendered = renderMasteringPass(
             *reader.value(), to, target, settings.limitThreshold, gain, tempo.value(),
             [&](double q) { progress.report(base + span * q); }, isCancelled, sharedPreferences(),
-            [&window](const PcmBuffer& chunk, int64_t firstFrame, int bits) { window.take(chunk, firstFrame, bits); });
+            [&window](const PcmBuffer& chunk, int64_t firstFrame, int bits) { window->take(chunk, firstFrame, bits); });
         if (!rendered) return rendered.error();
-        if (auto stats = window.stats()) return *stats;
+        if (auto stats = window->stats()) return *stats;
         return analyzeAudioFile(to);
     };
 

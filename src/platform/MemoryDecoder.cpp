@@ -1,7 +1,10 @@
 #include "platform/MemoryDecoder.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cassert>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -16,7 +19,26 @@ Error tooLarge() {
                  "The decoded audio does not fit in the memory allowed for it"};
 }
 
+constexpr size_t kHugePage = size_t{2} << 20;
+constexpr size_t kLargeArray = size_t{4} << 20;
+
+size_t roundedToHugePages(size_t bytes) { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
+
 }  // namespace
+
+void* allocateLargeArray(size_t bytes) {
+    if (bytes < kLargeArray || bytes > SIZE_MAX - kHugePage) return ::operator new(bytes);
+    const size_t rounded = roundedToHugePages(bytes);
+    void* p = std::aligned_alloc(kHugePage, rounded);
+    if (!p) throw std::bad_alloc();
+    (void)::madvise(p, rounded, MADV_HUGEPAGE);  // a hint: without it the pages are ordinary
+    return p;
+}
+
+void freeLargeArray(void* p, size_t bytes) noexcept {
+    if (bytes < kLargeArray || bytes > SIZE_MAX - kHugePage) ::operator delete(p);
+    else std::free(p);
+}
 
 MemoryDecoder::MemoryDecoder(std::shared_ptr<const DecodedAudio> audio) : audio_(std::move(audio)) {
     assert(audio_ && audio_->channels.size() == static_cast<size_t>(audio_->format.channelCount));

@@ -15,12 +15,36 @@
 
 namespace korvanta {
 
+// What LargeArrayAllocator uses: `bytes` bytes (throws std::bad_alloc when there is no room), and
+// their release (the same `bytes`).
+void* allocateLargeArray(size_t bytes);
+void freeLargeArray(void* p, size_t bytes) noexcept;
+
+// Allocates arrays of a few megabytes and more on transparent huge pages where the system offers
+// them (madvise mode), so that filling a decoded song faults once per 2 MB rather than per 4 kB;
+// smaller arrays come from the ordinary heap.
+template <typename T>
+struct LargeArrayAllocator {
+    using value_type = T;
+    LargeArrayAllocator() = default;
+    template <typename U>
+    LargeArrayAllocator(const LargeArrayAllocator<U>&) noexcept {}
+
+    T* allocate(size_t n) { return static_cast<T*>(allocateLargeArray(n * sizeof(T))); }
+    void deallocate(T* p, size_t n) noexcept { freeLargeArray(p, n * sizeof(T)); }
+
+    template <typename U>
+    friend bool operator==(const LargeArrayAllocator&, const LargeArrayAllocator<U>&) { return true; }
+};
+
+using SampleArray = std::vector<float, LargeArrayAllocator<float>>;
+
 // Planar float samples of a whole song, full scale ±1.0. Immutable once made: shared between
 // threads through std::shared_ptr<const DecodedAudio> without locking.
 struct DecodedAudio {
     AudioFormat format;
-    int64_t length = 0;                       // frames in every channel
-    std::vector<std::vector<float>> channels;  // format.channelCount arrays of `length` samples
+    int64_t length = 0;                 // frames in every channel
+    std::vector<SampleArray> channels;  // format.channelCount arrays of `length` samples
 };
 
 // Serves reads from a DecodedAudio. Reads never fail and never block; each decoder has its own

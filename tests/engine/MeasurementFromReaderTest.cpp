@@ -59,6 +59,17 @@ TEST(MeasurementFromReader, GivesThePathVersionsFiguresWhereverTheReaderStands) 
             ASSERT_TRUE(tempo.ok()) << where;
             EXPECT_EQ(tempo.value(), expectedTempo.value()) << where;
         }
+
+        // Measured in place, without a reader.
+        auto inPlace = analyzeAudioFile(*decoded.value());
+        ASSERT_TRUE(inPlace.ok()) << c.name;
+        EXPECT_TRUE(sameBits(inPlace->lufs, expected->lufs)) << c.name << " in place";
+        EXPECT_TRUE(sameBits(inPlace->peak, expected->peak)) << c.name << " in place";
+        EXPECT_TRUE(sameBits(inPlace->rms, expected->rms)) << c.name << " in place";
+        BPMAnalyzer::clearCache();
+        auto tempoInPlace = BPMAnalyzer::detectTempo(*decoded.value(), path.string());
+        ASSERT_TRUE(tempoInPlace.ok()) << c.name;
+        EXPECT_EQ(tempoInPlace.value(), expectedTempo.value()) << c.name << " in place";
     }
 }
 
@@ -84,6 +95,10 @@ TEST(MeasurementFromReader, TempoIsCachedUnderTheGivenKeyAndAnEmptyReaderIsEmpty
     ASSERT_FALSE(stats.ok());
     EXPECT_TRUE(stats.error().is("KorvantaApp", 4)) << "no frames: \"Audio file is empty\"";
     EXPECT_EQ(BPMAnalyzer::detectTempo(*emptyReader, "empty").value(), 120) << "the default tempo";
+    auto emptyInPlace = analyzeAudioFile(*empty);
+    ASSERT_FALSE(emptyInPlace.ok());
+    EXPECT_TRUE(emptyInPlace.error().is("KorvantaApp", 4));
+    EXPECT_EQ(BPMAnalyzer::detectTempo(*empty, "empty in place").value(), 120);
 }
 
 }  // namespace
