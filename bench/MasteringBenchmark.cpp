@@ -2,7 +2,8 @@
 // four-minute 44.1 kHz stereo song, as a 16-bit WAV and as an MP3, against decoding the same file
 // once and against FFmpeg's two-pass loudnorm run as a user would run it. Prints, per file, the
 // passes taken, the seconds of each, and the ratios mastering / decode-once and loudnorm /
-// mastering; then the pipeline's stages on their own; then the peak memory of a process mastering
+// mastering; then the MP3 at every preset (the passes each needs and its cost against one
+// decode); then the pipeline's stages on their own; then the peak memory of a process mastering
 // a ten-minute song.
 //
 // Targets: a three-pass master within 3x one MP3 decode; at least 15x faster than two-pass
@@ -136,9 +137,9 @@ void decodeOnce(const fs::path& path) {
     }
 }
 
-DJMasteringResult masterOnce(const fs::path& path) {
+DJMasteringResult masterOnce(const fs::path& path, const DJMasteringSettings& settings = kClub) {
     BPMAnalyzer::clearCache();
-    auto result = AudioProcessor::masterAudioFile(path, kClub, false, std::nullopt, nullptr, {});
+    auto result = AudioProcessor::masterAudioFile(path, settings, false, std::nullopt, nullptr, {});
     if (!result) fail("mastering " + path.filename().string(), result.error());
     fs::remove(result->outputURL);
     return result.value();
@@ -267,8 +268,25 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     }
 
-    // The pipeline's stages on their own, on the MP3: decoding it into the float copy, measuring,
-    // the tempo estimate, one rendering pass at the first gain.
+    // The MP3 at every preset: how many passes each needs, and what each costs against one decode.
+    // The slowest three-pass run is the one the decode target is about.
+    std::printf("\nThe MP3 at every preset:\n");
+    const Row& mp3Row = rows[1];
+    Timing threePass{};
+    bool anyThreePass = false;
+    for (const MasteringPreset& preset : kMasteringPresets) {
+        int passes = 0;
+        const Timing t = best(repetitions, [&] { passes = masterOnce(mp3, preset.settings).passes; });
+        std::printf("  %-9s %d passes  %6.2f s wall %6.2f s cpu  %5.2fx decode (wall)\n",
+                    std::string(preset.name).c_str(), passes, t.wall, t.cpu, t.wall / mp3Row.decode.wall);
+        if (passes == 3 && (!anyThreePass || t.wall > threePass.wall)) threePass = t;
+        anyThreePass = anyThreePass || passes == 3;
+    }
+    std::fflush(stdout);
+
+    // The pipeline's stages on their own, on the MP3: decoding it into the float copy (the road of
+    // songs too long to keep in memory), measuring, the tempo estimate, one rendering pass at the
+    // first gain.
     std::printf("\nStages of the pipeline on the MP3 (each timed alone):\n");
     const fs::path copy = folder / "decoded.wav";
     const Timing decodeToCopy = best(repetitions, [&] {
@@ -311,8 +329,6 @@ int main(int argc, char** argv) {
         if (auto s = analyzeAudioFile(folder / "pass.wav"); !s) fail("measuring", s.error());
     });
     printTiming("analyzeAudioFile (16-bit pass)", measurePass);
-    std::printf("  expected for %d passes: %.2f s cpu\n", rows[1].passes,
-                decodeToCopy.cpu + measure.cpu + tempo.cpu + rows[1].passes * (pass.cpu + measurePass.cpu));
 
     // Peak memory of a separate process mastering a ten-minute song.
     std::printf("\nPeak memory while mastering a 10-minute song (separate process, VmHWM):\n");
@@ -344,9 +360,16 @@ int main(int argc, char** argv) {
                     row.loudnorm.wall / row.master.wall);
     }
     const Row& m = rows[1];
-    std::printf("Targets: MP3 master <= 3x one MP3 decode: %.2fx cpu, %.2fx wall (%s)\n",
-                m.master.cpu / m.decode.cpu, m.master.wall / m.decode.wall,
-                m.master.wall / m.decode.wall <= 3.0 ? "met" : "missed");
+    if (anyThreePass) {
+        std::printf("Targets: three-pass MP3 master <= 3x one MP3 decode: %.2fx cpu, %.2fx wall (%s)\n",
+                    threePass.cpu / m.decode.cpu, threePass.wall / m.decode.wall,
+                    threePass.wall / m.decode.wall <= 3.0 ? "met" : "missed");
+    } else {
+        std::printf("Targets: MP3 master <= 3x one MP3 decode (no preset took three passes): "
+                    "%.2fx cpu, %.2fx wall (%s)\n",
+                    m.master.cpu / m.decode.cpu, m.master.wall / m.decode.wall,
+                    m.master.wall / m.decode.wall <= 3.0 ? "met" : "missed");
+    }
     std::printf("         >= 15x faster than two-pass loudnorm: wav %.1fx, mp3 %.1fx wall (%s)\n",
                 rows[0].loudnorm.wall / rows[0].master.wall, m.loudnorm.wall / m.master.wall,
                 std::min(rows[0].loudnorm.wall / rows[0].master.wall, m.loudnorm.wall / m.master.wall) >= 15.0
