@@ -1,7 +1,9 @@
 #include "mastering/AudioProcessor.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <optional>
 
 #include "analysis/TempoAnalyzer.h"
 #include "engine/AudioEngine.h"
@@ -193,6 +195,9 @@ public:
         kept_ += to - from;
     }
 
+    // Every frame of the window has been taken.
+    bool complete() const { return buffer_ && kept_ == window_.frameCount; }
+
     // The pass's figures, or nothing when the window could not be kept whole.
     std::optional<AudioStats> stats() const {
         if (!buffer_ || kept_ != window_.frameCount) return std::nullopt;
@@ -302,19 +307,40 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
     // Renders one pass into `to` and measures what it wrote: from the measurement window kept as
     // the samples are written, quantised as the file holds them (the figures analyzeAudioFile
     // gives for the file), or from the file itself when that window could not be kept.
+    // A rendered pass: its figures, and whether it was rendered to the end. A trial pass whose
+    // figures already miss the target once its measurement window is written is stopped there:
+    // its file is only ever removed, so the rest of it would be wasted work.
+    struct Pass {
+        AudioStats stats;
+        bool whole = true;
+    };
     std::optional<WrittenWindow> window;
-    auto renderPass = [&](const fs::path& to, float gain, double base, double span) -> Result<AudioStats> {
+    auto renderPass = [&](const fs::path& to, float gain, double base, double span,
+                          bool mayStopEarly) -> Result<Pass> {
         auto reader = source->open();
         if (!reader) return reader.error();
         if (!window) window.emplace(reader.value()->processingFormat(), reader.value()->length());
         window->restart();
+        // Written on the renderer's writer thread; read by the renderer's cancellation checks and,
+        // after the pass has returned (and so drained its writer), here.
+        std::optional<AudioStats> measured;
+        std::atomic<bool> missed{false};
         const Status rendered = renderMasteringPass(
             *reader.value(), to, target, settings.limitThreshold, gain, tempo.value(),
-            [&](double q) { progress.report(base + span * q); }, isCancelled, sharedPreferences(),
-            [&window](const PcmBuffer& chunk, int64_t firstFrame, int bits) { window->take(chunk, firstFrame, bits); });
+            [&](double q) { progress.report(base + span * q); },
+            [&] { return missed.load() || cancelled(isCancelled); }, sharedPreferences(),
+            [&](const PcmBuffer& chunk, int64_t firstFrame, int bits) {
+                window->take(chunk, firstFrame, bits);
+                if (measured || !window->complete()) return;
+                measured = window->stats();
+                if (mayStopEarly && std::fabs(measured->lufs - target) > kAcceptanceLu) missed.store(true);
+            });
+        if (missed.load()) return Pass{*measured, false};
         if (!rendered) return rendered.error();
-        if (auto stats = window->stats()) return *stats;
-        return analyzeAudioFile(to);
+        if (measured) return Pass{*measured, true};
+        auto stats = analyzeAudioFile(to);
+        if (!stats) return stats.error();
+        return Pass{stats.value(), true};
     };
 
     AudioStats accepted{};
@@ -322,13 +348,13 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
     if (std::fabs(inputStats->lufs - target) <= kAcceptanceLu) {
         progress.report(0.15);
         passes = 1;
-        auto stats = renderPass(output, 1.0f, 0.15, 0.8);
-        if (!stats) {
+        auto rendered = renderPass(output, 1.0f, 0.15, 0.8, false);
+        if (!rendered) {
             // A partly written master must never pass for a finished one.
             (void)removeFileIfExists(output);
-            return stats.error();
+            return rendered.error();
         }
-        accepted = stats.value();
+        accepted = rendered->stats;
     } else {
         double gainDb = std::min(firstGainDb(inputStats->lufs, inputStats->peak, target), kMaxGainDb);
         for (int pass = 1; pass <= kMaxPasses; ++pass) {
@@ -339,18 +365,19 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
                          : folder.value() / ("temp_iteration_" + std::to_string(pass) + "_" +
                                              makeUuidString() + ".wav");
             const double base = 0.1 + (pass - 1) * kPassSpan;
-            auto stats = renderPass(passOutput, toLinearGain(gainDb), base, kPassSpan);
-            if (!stats) {
+            auto rendered = renderPass(passOutput, toLinearGain(gainDb), base, kPassSpan, !lastPass);
+            if (!rendered) {
                 // The last pass writes the master itself: a partial one must not stay there.
                 (void)removeFileIfExists(passOutput);
-                return stats.error();
+                return rendered.error();
             }
-            if (std::fabs(stats->lufs - target) <= kAcceptanceLu || lastPass) {
+            const AudioStats* stats = &rendered->stats;
+            if (rendered->whole && (std::fabs(stats->lufs - target) <= kAcceptanceLu || lastPass)) {
                 if (passOutput != output) {
                     if (auto removed = removeFileIfExists(output); !removed) return removed.error();
                     if (auto moved = moveFile(passOutput, output); !moved) return moved.error();
                 }
-                accepted = stats.value();
+                accepted = *stats;
                 break;
             }
             (void)removeFileIfExists(passOutput);

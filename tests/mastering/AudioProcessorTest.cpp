@@ -528,6 +528,52 @@ TEST_F(AudioProcessorTest, ASongThatNeverConvergesGetsExactlyThreeRenderings) {
     EXPECT_TRUE(finite(result->stats));
 }
 
+TEST_F(AudioProcessorTest, ATrialThatMissesStopsAfterItsMeasuredWindowAndTheMasterIsUnchanged) {
+    // Longer than two minutes, so the measured window (the central 120 s) ends before the song:
+    // a trial pass that misses the target is stopped there. The passes and the master must be
+    // exactly those of passes rendered whole.
+    const fs::path input = song("LongQuiet.wav");
+    const AudioStats in = writeSongAt(input, makeSong(8000.0, 2, 160.0, 5), -26.0);
+    TempFolderWatch watch(temp_, kept());
+    auto result = master(input, kClub, watch.check());
+    ASSERT_TRUE(result.ok()) << result.error().description();
+    ASSERT_GE(result->passes, 2) << "the case needs a repeated pass; choose a quieter input";
+    const auto trials = watch.trialNames();
+    ASSERT_EQ(trials.size(), static_cast<size_t>(std::min(result->passes, 2)));
+
+    const size_t windowEnd = (160 * 8000 - 120 * 8000) / 2 + 120 * 8000;
+    double gainDb = AudioProcessor::firstGainDb(in.lufs, in.peak, kClub.targetLUFS);
+    fs::path whole;
+    for (int pass = 1; pass <= result->passes; ++pass) {
+        whole = root_ / ("whole-" + std::to_string(pass) + ".wav");
+        ASSERT_TRUE(renderMasteringPass(input, whole, kClub.targetLUFS, kClub.limitThreshold,
+                                        static_cast<float>(dbToLinear(gainDb)), result->bpm, {}, {})
+                        .ok());
+        auto measured = analyzeAudioFile(whole);
+        ASSERT_TRUE(measured.ok());
+        if (pass == result->passes) {
+            EXPECT_TRUE(sameStats(result->stats, measured.value())) << "the accepted pass's figures";
+            break;
+        }
+        EXPECT_GT(std::fabs(measured->lufs - kClub.targetLUFS), 0.3) << "pass " << pass << " missed";
+        gainDb += AudioProcessor::correctionGainDb(measured->lufs, kClub.targetLUFS);
+
+        const std::string prefix = "temp_iteration_" + std::to_string(pass) + "_";
+        auto it = std::find_if(trials.begin(), trials.end(),
+                               [&](const std::string& n) { return n.rfind(prefix, 0) == 0; });
+        ASSERT_NE(it, trials.end());
+        const Signal trial = test::readAll(watch.kept(*it));
+        Signal full = test::readAll(whole);
+        EXPECT_GE(trial.frameCount(), windowEnd) << "the window is written before the pass stops";
+        EXPECT_LT(trial.frameCount(), full.frameCount()) << "pass " << pass << " stopped early";
+        for (auto& channel : full.channels) channel.resize(trial.frameCount());
+        EXPECT_EQ(largestDifference(trial, full), 0.0f) << "what was written is the whole pass's start";
+    }
+    EXPECT_EQ(largestDifference(test::readAll(result->outputURL), test::readAll(whole)), 0.0f)
+        << "the master is the last pass rendered whole";
+    EXPECT_EQ(namesIn(temp_), std::set<std::string>{"LongQuiet_master.wav"});
+}
+
 TEST_F(AudioProcessorTest, PassFiguresAreThoseOfTheWrittenFileAtBothBitDepths) {
     // Longer than two minutes, so that the measured window is the file's centre, not its start.
     const fs::path input = song("Long.wav");
