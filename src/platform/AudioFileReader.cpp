@@ -76,17 +76,22 @@ Status AudioFileReader::read(PcmBuffer& buffer, std::optional<uint32_t> frameCou
         return Error{errc::kAudioFile, errc::kReadFailed,
                      "The buffer's channel count does not match the file's."};
     }
-    const int64_t left = std::max<int64_t>(length_ - position_, 0);
     uint32_t wanted = buffer.frameCapacity();
     if (frameCount) wanted = std::min(wanted, *frameCount);
-    wanted = static_cast<uint32_t>(std::min<int64_t>(wanted, left));
-    if (wanted == 0) return {};
-
-    auto got = decoder_->read(position_, buffer.floatChannelData(), wanted);
+    auto got = read(buffer.floatChannelData(), wanted);
     if (!got) return got.error();
     buffer.setFrameLength(got.value());
-    position_ += got.value();
     return {};
+}
+
+Result<uint32_t> AudioFileReader::read(float* const* channels, uint32_t frameCount) {
+    const int64_t left = std::max<int64_t>(length_ - position_, 0);
+    const auto wanted = static_cast<uint32_t>(std::min<int64_t>(frameCount, left));
+    if (wanted == 0) return 0u;
+    auto got = decoder_->read(position_, channels, wanted);
+    if (!got) return got.error();
+    position_ += got.value();
+    return got.value();
 }
 
 }  // namespace korvanta

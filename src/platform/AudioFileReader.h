@@ -35,6 +35,10 @@ public:
     // buffer must have the file's channel count. Errors: AudioFile kReadFailed.
     Status read(PcmBuffer& buffer, std::optional<uint32_t> frameCount = std::nullopt);
 
+    // The same into the caller's arrays (one per channel of the file, each with room for
+    // `frameCount` floats): decodes min(frameCount, frames left) frames and returns how many.
+    Result<uint32_t> read(float* const* channels, uint32_t frameCount);
+
 private:
     std::unique_ptr<AudioDecoder> decoder_;
     std::filesystem::path path_;

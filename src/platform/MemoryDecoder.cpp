@@ -1,10 +1,7 @@
 #include "platform/MemoryDecoder.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cassert>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -19,26 +16,7 @@ Error tooLarge() {
                  "The decoded audio does not fit in the memory allowed for it"};
 }
 
-constexpr size_t kHugePage = size_t{2} << 20;
-constexpr size_t kLargeArray = size_t{4} << 20;
-
-size_t roundedToHugePages(size_t bytes) { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
-
 }  // namespace
-
-void* allocateLargeArray(size_t bytes) {
-    if (bytes < kLargeArray || bytes > SIZE_MAX - kHugePage) return ::operator new(bytes);
-    const size_t rounded = roundedToHugePages(bytes);
-    void* p = std::aligned_alloc(kHugePage, rounded);
-    if (!p) throw std::bad_alloc();
-    (void)::madvise(p, rounded, MADV_HUGEPAGE);  // a hint: without it the pages are ordinary
-    return p;
-}
-
-void freeLargeArray(void* p, size_t bytes) noexcept {
-    if (bytes < kLargeArray || bytes > SIZE_MAX - kHugePage) ::operator delete(p);
-    else std::free(p);
-}
 
 MemoryDecoder::MemoryDecoder(std::shared_ptr<const DecodedAudio> audio) : audio_(std::move(audio)) {
     assert(audio_ && audio_->channels.size() == static_cast<size_t>(audio_->format.channelCount));
@@ -82,39 +60,31 @@ Result<std::shared_ptr<const DecodedAudio>> decodeIntoMemory(AudioFileReader& re
         frameBytes == 0 ? 0 : static_cast<int64_t>(std::min<uint64_t>(maxBytes / frameBytes, INT64_MAX));
     if (expected > maxFrames) return tooLarge();
 
-    const double chunk = std::max(1.0, std::min(format.sampleRate * kChunkSeconds, 4194304.0));
-    auto buffer = PcmBuffer::allocate(format, static_cast<uint32_t>(chunk));
-    if (!buffer) return Error{errc::kApp, errc::kBufferNotCreated, "Could not create audio buffer"};
-
+    const auto chunk = static_cast<uint32_t>(
+        std::max(1.0, std::min(format.sampleRate * kChunkSeconds, 4194304.0)));
     auto audio = std::make_shared<DecodedAudio>();
     audio->format = format;
     try {
-        audio->channels.resize(static_cast<size_t>(channelCount));
         // The reader's length is exact for every format (and what is read never exceeds it), so
-        // the arrays are allocated once at their final size.
-        for (auto& samples : audio->channels) samples.reserve(static_cast<size_t>(expected));
+        // the arrays are allocated once at their final size and decoded into directly.
+        audio->channels.resize(static_cast<size_t>(channelCount));
+        for (auto& samples : audio->channels) samples.resize(static_cast<size_t>(expected));
     } catch (const std::bad_alloc&) {
         return tooLarge();
     }
 
+    std::vector<float*> at(static_cast<size_t>(channelCount));
     int64_t frames = 0;
-    while (reader.framePosition() < reader.length()) {
+    while (frames < expected && reader.framePosition() < reader.length()) {
         if (isCancelled && isCancelled()) return cancelledError();
-        if (Status read = reader.read(*buffer); !read) return read.error();
-        const uint32_t got = buffer->frameLength();
-        if (got == 0) break;
-        if (frames + got > maxFrames) return tooLarge();
-        try {
-            for (int c = 0; c < channelCount; ++c) {
-                const float* from = buffer->channel(c);
-                audio->channels[static_cast<size_t>(c)].insert(
-                    audio->channels[static_cast<size_t>(c)].end(), from, from + got);
-            }
-        } catch (const std::bad_alloc&) {
-            return tooLarge();
-        }
-        frames += got;
+        for (size_t c = 0; c < at.size(); ++c) at[c] = audio->channels[c].data() + frames;
+        const auto wanted = static_cast<uint32_t>(std::min<int64_t>(chunk, expected - frames));
+        auto got = reader.read(at.data(), wanted);
+        if (!got) return got.error();
+        if (got.value() == 0) break;
+        frames += got.value();
     }
+    for (auto& samples : audio->channels) samples.resize(static_cast<size_t>(frames));
     audio->length = frames;
     return std::shared_ptr<const DecodedAudio>(std::move(audio));
 }

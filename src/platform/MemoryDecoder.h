@@ -6,6 +6,9 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <new>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "platform/AudioDecoder.h"
@@ -15,29 +18,30 @@
 
 namespace korvanta {
 
-// What LargeArrayAllocator uses: `bytes` bytes (throws std::bad_alloc when there is no room), and
-// their release (the same `bytes`).
-void* allocateLargeArray(size_t bytes);
-void freeLargeArray(void* p, size_t bytes) noexcept;
-
-// Allocates arrays of a few megabytes and more on transparent huge pages where the system offers
-// them (madvise mode), so that filling a decoded song faults once per 2 MB rather than per 4 kB;
-// smaller arrays come from the ordinary heap.
+// The standard allocator, except that growing an array leaves the new samples uninitialised:
+// they are decoded into at once, so zeroing them first would be wasted work.
 template <typename T>
-struct LargeArrayAllocator {
+struct UninitializedAllocator : std::allocator<T> {
     using value_type = T;
-    LargeArrayAllocator() = default;
     template <typename U>
-    LargeArrayAllocator(const LargeArrayAllocator<U>&) noexcept {}
-
-    T* allocate(size_t n) { return static_cast<T*>(allocateLargeArray(n * sizeof(T))); }
-    void deallocate(T* p, size_t n) noexcept { freeLargeArray(p, n * sizeof(T)); }
+    struct rebind {
+        using other = UninitializedAllocator<U>;
+    };
+    UninitializedAllocator() = default;
+    template <typename U>
+    UninitializedAllocator(const UninitializedAllocator<U>&) noexcept {}
 
     template <typename U>
-    friend bool operator==(const LargeArrayAllocator&, const LargeArrayAllocator<U>&) { return true; }
+    void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>) {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
 };
 
-using SampleArray = std::vector<float, LargeArrayAllocator<float>>;
+using SampleArray = std::vector<float, UninitializedAllocator<float>>;
 
 // Planar float samples of a whole song, full scale ±1.0. Immutable once made: shared between
 // threads through std::shared_ptr<const DecodedAudio> without locking.
@@ -81,7 +85,7 @@ uint64_t decodedBytes(const AudioFormat& format, int64_t frames);
 // - "KorvantaApp" 2 "The decoded audio does not fit in the memory allowed for it" when the samples
 //   would take more than `maxBytes` bytes (decodedBytes()) or cannot be allocated; nothing is
 //   kept then.
-// Memory: the song's planar float size, one chunk buffer of about a second, nothing more (the
+// Memory: the song's planar float size, decoded straight into its arrays, nothing more (the
 // arrays never grow beyond `maxBytes`).
 Result<std::shared_ptr<const DecodedAudio>> decodeIntoMemory(AudioFileReader& reader,
                                                              uint64_t maxBytes,
