@@ -2,6 +2,7 @@
 // window uses, then exports every finished song into the output folder.
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QThread>
 #include <QThreadPool>
 #include <QTimer>
 
@@ -11,7 +12,9 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <map>
 #include <sstream>
+#include <tuple>
 
 #include "app/ImportRules.h"
 #include "app/PreferenceKeys.h"
@@ -305,20 +308,25 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
     interruptPoll.start(50);
 
     // Export and report each song as soon as the batch whose renderings are exported finishes it,
-    // and at the end every song not reported by then. Exports run one at a time on their own
-    // thread, so a song is encoded while the next one is mastered; reports keep their order.
+    // and at the end every song not reported by then. Exports run on threads of their own, one
+    // per processor core, so songs are encoded side by side while the next one is mastered;
+    // reports are printed in the order the songs were handed over, whichever export ends first.
     bool finalBatch = false;
     std::optional<Error> referenceError;
     const std::optional<Bytes> artwork = o.cover;
     int failed = 0, completed = 0, pending = 0;
     std::vector<bool> reported(o.inputs.size(), false);
-    QThreadPool exporter;
-    exporter.setMaxThreadCount(1);
-    int reportsInFlight = 0;
     struct ExportJob {
         fs::path source;
         fs::path destination;
     };
+    QThreadPool exporter;
+    exporter.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
+    int reportsInFlight = 0;
+    // Reports by the order report() was called in; printed from `nextToPrint` on as they complete.
+    std::map<size_t, size_t> inputOfTicket;
+    std::map<size_t, std::tuple<std::optional<ExportJob>, bool, bool>> ready;
+    size_t ticketsIssued = 0, nextToPrint = 0;
     // Main thread, in report order: the export's outcome, the counts, the printed line.
     auto finish = [&](size_t i, const std::optional<ExportJob>& job, bool written, bool referenceFailed) {
         SongReport& r = reports[i];
@@ -342,6 +350,16 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
         if (withJson) printJsonReport(r);
         else printHumanReport(r, nameWidth);
         --reportsInFlight;
+    };
+    // Main thread: an export has ended; print every report whose turn has come.
+    auto exported = [&](size_t ticket, const std::optional<ExportJob>& job, bool written, bool referenceFailed) {
+        ready.emplace(ticket, std::tuple{job, written, referenceFailed});
+        for (auto it = ready.find(nextToPrint); it != ready.end(); it = ready.find(nextToPrint)) {
+            const auto& [doneJob, doneWritten, doneReferenceFailed] = it->second;
+            finish(inputOfTicket.at(nextToPrint), doneJob, doneWritten, doneReferenceFailed);
+            ready.erase(it);
+            ++nextToPrint;
+        }
     };
     auto report = [&](size_t i) {
         if (reported[i]) return;
@@ -368,10 +386,12 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
         }
         const bool referenceFailed = !finalBatch && referenceError.has_value();
         ++reportsInFlight;
-        exporter.start([&, i, job, referenceFailed] {
+        const size_t ticket = ticketsIssued++;
+        inputOfTicket[ticket] = i;
+        exporter.start([&, ticket, job, referenceFailed] {
             const bool written = job && writeExportFile(job->source, job->destination, o.format, artwork, *store);
             QMetaObject::invokeMethod(
-                &app, [&, i, job, written, referenceFailed] { finish(i, job, written, referenceFailed); },
+                &app, [&, ticket, job, written, referenceFailed] { exported(ticket, job, written, referenceFailed); },
                 Qt::QueuedConnection);
         });
     };

@@ -421,6 +421,21 @@ TEST_F(CliTest, FormatM4aWritesAacAndASongNamedTwiceIsMasteredOnce) {
     EXPECT_NEAR(std::stod(probe.substr(at + 9)), 4.0, 0.05) << "the whole song";
 }
 
+TEST_F(CliTest, ReportsKeepTheSongsOrderWhenALaterExportEndsFirst) {
+    // Exports run side by side: the short song's M4A is done long before the long one's.
+    const fs::path longSong = path("Long.wav");
+    const fs::path shortSong = path("Short.wav");
+    writeSong(longSong, makeSong(44100.0, 40.0, 5));
+    writeSong(shortSong, makeSong(44100.0, 1.0, 6));
+    const CliRun run = cli({"master", "--format", "m4a", "--json", "--out", path("out"), longSong, shortSong});
+    EXPECT_EQ(run.status, 0) << run.err;
+    const auto lines = run.lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].value("file", ""), longSong.string());
+    EXPECT_EQ(lines[1].value("file", ""), shortSong.string());
+    for (const json& line : lines) EXPECT_EQ(line.value("status", ""), "completed") << line.dump();
+}
+
 TEST_F(CliTest, EqRendersThroughAValidSettingsFileAndRefusesABadOne) {
     const fs::path song = path("Mix.wav");
     writeSong(song, makeSong(22050.0, 3.0, 41));
