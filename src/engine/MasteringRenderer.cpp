@@ -1,8 +1,5 @@
 #include "engine/MasteringRenderer.h"
 
-#if defined(__SSE2__)
-#include <xmmintrin.h>
-#endif
 
 #include <algorithm>
 #include <array>
@@ -21,19 +18,6 @@
 namespace korvanta {
 
 namespace {
-
-// Clamps to ±loudest (the limiter's output is never NaN).
-void keepBelowFullScale(float* samples, uint32_t count, float loudest) {
-    uint32_t i = 0;
-#if defined(__SSE2__)
-    const __m128 high = _mm_set1_ps(loudest);
-    const __m128 low = _mm_set1_ps(-loudest);
-    for (; i + 4 <= count; i += 4) {
-        _mm_storeu_ps(samples + i, _mm_max_ps(_mm_min_ps(_mm_loadu_ps(samples + i), high), low));
-    }
-#endif
-    for (; i < count; ++i) samples[i] = std::clamp(samples[i], -loudest, loudest);
-}
 
 constexpr const char* kHighQualityModeKey = "highQualityMode";
 
@@ -64,6 +48,7 @@ constexpr size_t kSlots = 3;
 
 struct Slot {
     std::unique_ptr<PcmBuffer> buffer;
+    std::vector<const float*> source;  // per channel: where the chunk's input samples are
     std::binary_semaphore helperDone{0};  // the helper has limited its channels of this chunk
 };
 
@@ -103,6 +88,7 @@ Status renderMasteringPass(AudioFileReader& input, const std::filesystem::path& 
         if (!slot.buffer) {
             return Error{errc::kApp, errc::kBufferNotCreated, "Could not create audio buffer"};
         }
+        slot.source.resize(static_cast<size_t>(std::max(channelCount, 0)));
     }
 
     const bool highQuality = preferences.boolValue(kHighQualityModeKey).value_or(false);
@@ -121,7 +107,8 @@ Status renderMasteringPass(AudioFileReader& input, const std::filesystem::path& 
     const LimiterTiming timing = limiterTimingForTempo(bpm, format.sampleRate);
     std::vector<std::unique_ptr<PeakLimiter>> limiters;
     for (int c = 0; c < channelCount; ++c) {
-        limiters.push_back(std::make_unique<PeakLimiter>(gain, targetLUFS, limitThreshold, timing));
+        limiters.push_back(
+            std::make_unique<PeakLimiter>(gain, targetLUFS, limitThreshold, timing, loudestSample));
     }
     // Channels [0, split) are limited on this thread, [split, channelCount) on the helper.
     const int split = (channelCount + 1) / 2;
@@ -176,7 +163,19 @@ Status renderMasteringPass(AudioFileReader& input, const std::filesystem::path& 
         const uint32_t frames =
             static_cast<uint32_t>(std::min<int64_t>(length - position, chunkFrames));
         input.setFramePosition(position);
-        const Status read = input.read(buffer, frames);
+        // A song held in memory is limited straight from there into the slot; any other input is
+        // read into the slot and limited in place.
+        bool inMemory = frames > 0;
+        for (int c = 0; c < channelCount && inMemory; ++c) {
+            slot.source[static_cast<size_t>(c)] = input.samplesInMemory(c);
+            inMemory = slot.source[static_cast<size_t>(c)] != nullptr;
+        }
+        const Status read = inMemory ? Status{} : input.read(buffer, frames);
+        if (inMemory) {
+            buffer.setFrameLength(frames);
+        } else {
+            for (int c = 0; c < channelCount; ++c) slot.source[static_cast<size_t>(c)] = buffer.channel(c);
+        }
         if (!read || buffer.frameLength() == 0) {
             const uint32_t n = std::min(frames, silenceFrames);
             if (n == 0) {
@@ -184,24 +183,26 @@ Status renderMasteringPass(AudioFileReader& input, const std::filesystem::path& 
                 break;
             }
             buffer.setFrameLength(n);
-            for (int c = 0; c < channelCount; ++c) std::fill_n(buffer.channel(c), n, 0.0f);
+            for (int c = 0; c < channelCount; ++c) {
+                std::fill_n(buffer.channel(c), n, 0.0f);
+                slot.source[static_cast<size_t>(c)] = buffer.channel(c);
+            }
         }
         const uint32_t n = buffer.frameLength();
         const int64_t end = position + n;
 
         Slot* const current = &slot;
         if (useHelper) {
-            helper->async([&limiters, current, split, channelCount, n, loudestSample] {
+            helper->async([&limiters, current, split, channelCount, n] {
                 for (int c = split; c < channelCount; ++c) {
-                    limiters[static_cast<size_t>(c)]->process(current->buffer->channel(c), n);
-                    keepBelowFullScale(current->buffer->channel(c), n, loudestSample);
+                    limiters[static_cast<size_t>(c)]->process(current->source[static_cast<size_t>(c)],
+                                                             current->buffer->channel(c), n);
                 }
                 current->helperDone.release();
             });
         }
         for (int c = 0; c < split; ++c) {
-            limiters[static_cast<size_t>(c)]->process(buffer.channel(c), n);
-            keepBelowFullScale(buffer.channel(c), n, loudestSample);
+            limiters[static_cast<size_t>(c)]->process(slot.source[static_cast<size_t>(c)], buffer.channel(c), n);
         }
         writerQueue->async([&freeSlots, &writtenFrames, &writeFailed, &writeError, out = &writer,
                             &onChunkWritten, bitsPerSample, current, useHelper, end] {

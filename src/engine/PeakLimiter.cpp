@@ -148,7 +148,7 @@ LimiterTiming limiterTimingForTempo(int bpm, double sampleRate) {
 }
 
 PeakLimiter::PeakLimiter(float gainLinear, float targetLUFS, float ceilingDb,
-                         const LimiterTiming& timing)
+                         const LimiterTiming& timing, float outputBound)
     : gain_(gainLinear),
       attackCoef_(timing.attackCoef),
       releaseCoef_(timing.releaseCoef),
@@ -163,6 +163,7 @@ PeakLimiter::PeakLimiter(float gainLinear, float targetLUFS, float ceilingDb,
     knee_ = loudTarget_ ? 0.99f : 0.95f;
     drive_ = loudTarget_ ? 4.0f : 3.0f;
     kneeRest_ = 1.0f - knee_;
+    outputBound_ = std::isnan(outputBound) ? HUGE_VALF : std::fabs(outputBound);
 
     const size_t history = lookahead_ - 1;
     magnitudes_.assign(history + kBlock, 0.0f);
@@ -179,20 +180,20 @@ void PeakLimiter::reset() {
     std::fill(magnitudes_.begin(), magnitudes_.end(), 0.0f);
 }
 
-void PeakLimiter::process(float* samples, uint32_t frameCount) {
+void PeakLimiter::process(const float* input, float* output, uint32_t frameCount) {
     for (uint32_t done = 0; done < frameCount;) {
         const uint32_t n = std::min(kBlock, frameCount - done);
-        processBlock(samples + done, n);
+        processBlock(input + done, output + done, n);
         done += n;
     }
 }
 
-void PeakLimiter::processBlock(float* samples, uint32_t n) {
+void PeakLimiter::processBlock(const float* input, float* output, uint32_t n) {
     const uint32_t history = lookahead_ - 1;
     const uint32_t total = history + n;
 
     // Pass 1: the gained, sanitised samples and their magnitudes after the history.
-    passes_->gainAndMagnitudes(samples, gain_, x_.data(), magnitudes_.data() + history, n);
+    passes_->gainAndMagnitudes(input, gain_, x_.data(), magnitudes_.data() + history, n);
 
     // Pass 2: the sliding maximum over the lookahead, by doubling windows 1, 2, 4, … up to the
     // largest power of two ≤ lookahead, then one final step for the remainder.
@@ -217,15 +218,17 @@ void PeakLimiter::processBlock(float* samples, uint32_t n) {
                           oneMinusRelease_, attackDesired_.data(), attackTerm_.data(),
                           releaseTerm_.data(), n);
 
-    // Pass 4: the gain recursion, the only sequential part, and the soft clipper. The clipper is
-    // mirrored through |y| (bit-identical, as rounding is symmetric) so that one rarely taken
-    // branch guards it.
+    // Pass 4: the gain recursion, the only sequential part, the soft clipper and the output bound.
+    // The clipper is mirrored through |y| (bit-identical, as rounding is symmetric) so that one
+    // rarely taken branch guards it.
     {
         const float a = attackCoef_;
         const float r = releaseCoef_;
         const float k = knee_;
         const float drive = drive_;
         const float rest = kneeRest_;
+        const float bound = outputBound_;
+        const float guard = std::min(k, bound);  // below it a sample passes unchanged
         const float* __restrict dA = attackDesired_.data();
         const float* __restrict tA = attackTerm_.data();
         const float* __restrict tR = releaseTerm_.data();
@@ -237,8 +240,11 @@ void PeakLimiter::processBlock(float* samples, uint32_t n) {
             g = dA[i] < g ? onAttack : onRelease;
             float y = x[i] * g;
             const float magnitude = std::fabs(y);
-            if (magnitude > k) y = std::copysign(k + rest * std::tanh(drive * (magnitude - k)), y);
-            samples[i] = y;
+            if (magnitude > guard) {
+                const float clipped = magnitude > k ? k + rest * std::tanh(drive * (magnitude - k)) : magnitude;
+                y = std::copysign(std::min(clipped, bound), y);
+            }
+            output[i] = y;
         }
         g_ = g;
     }

@@ -2,6 +2,7 @@
 // a target-dependent soft clipper.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -39,6 +40,7 @@ LimiterTiming limiterTimingForTempo(int bpm, double sampleRate);
 //  4. g = coef · g + (1 − coef) · desired (g starts at 1); y = x · g.
 //  5. Soft clip with knee k = 0.99, drive d = 4 (targetLUFS ≥ −13) or k = 0.95, d = 3: y > k
 //     becomes k + (1 − k) · tanh(d · (y − k)), y < −k becomes −k − (1 − k) · tanh(d · (−y − k)).
+//  6. y is clamped to ±outputBound (when one is given).
 // The peak over the lookahead is kept as a sliding maximum and the per-sample work is arranged in
 // vectorisable passes; the output is bit-identical to the plain per-sample procedure above.
 //
@@ -46,10 +48,15 @@ LimiterTiming limiterTimingForTempo(int bpm, double sampleRate);
 // an instance is not thread-safe, but different instances may run on different threads.
 class PeakLimiter {
 public:
-    PeakLimiter(float gainLinear, float targetLUFS, float ceilingDb, const LimiterTiming& timing);
+    // `outputBound`: every output is finally clamped to ±outputBound (no clamp by default).
+    PeakLimiter(float gainLinear, float targetLUFS, float ceilingDb, const LimiterTiming& timing,
+                float outputBound = HUGE_VALF);
 
     // Processes `frameCount` samples in place, continuing from the state the previous call left.
-    void process(float* samples, uint32_t frameCount);
+    void process(float* samples, uint32_t frameCount) { process(samples, samples, frameCount); }
+
+    // The same from `input` into `output` (which may be `input` itself, or not overlap it).
+    void process(const float* input, float* output, uint32_t frameCount);
 
     // Back to g = 1 and an empty (all-zero) lookahead.
     void reset();
@@ -62,7 +69,7 @@ private:
     struct Passes;  // the vectorisable passes, compiled for one instruction set
     static const Passes& passesForThisMachine();
 
-    void processBlock(float* samples, uint32_t n);
+    void processBlock(const float* input, float* output, uint32_t n);
 
     // Parameters, fixed at construction.
     float gain_;
@@ -71,6 +78,7 @@ private:
     float oneMinusAttack_, oneMinusRelease_;
     bool loudTarget_;  // targetLUFS ≥ −13
     float knee_, drive_, kneeRest_;
+    float outputBound_;
     uint32_t lookahead_;
     const Passes* passes_;
 

@@ -28,6 +28,15 @@ public:
     // which is smaller than requested only at the end of the stream. The frames returned for a
     // given `start` are exactly those a sequential read from frame 0 yields at that position.
     virtual Result<uint32_t> read(int64_t start, float* const* channels, uint32_t frameCount) = 0;
+
+    // Where the samples of `channel` from frame `start` on lie, for a decoder that holds the whole
+    // stream in memory (they stay valid and unchanged while the decoder lives); nullptr for the
+    // others, and for a channel or frame outside the stream.
+    virtual const float* samplesInMemory(int channel, int64_t start) const {
+        (void)channel;
+        (void)start;
+        return nullptr;
+    }
 };
 
 // What a backend answers when asked to open a file.

@@ -39,6 +39,11 @@ public:
     // `frameCount` floats): decodes min(frameCount, frames left) frames and returns how many.
     Result<uint32_t> read(float* const* channels, uint32_t frameCount);
 
+    // For a song held in memory: where the samples of `channel` from the read position on lie
+    // (length() − framePosition() of them, valid while the reader lives); nullptr otherwise or at
+    // the end. The position does not move.
+    const float* samplesInMemory(int channel) const { return decoder_->samplesInMemory(channel, position_); }
+
 private:
     std::unique_ptr<AudioDecoder> decoder_;
     std::filesystem::path path_;

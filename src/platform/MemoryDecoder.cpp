@@ -36,6 +36,12 @@ Result<uint32_t> MemoryDecoder::read(int64_t start, float* const* channels, uint
     return frames;
 }
 
+const float* MemoryDecoder::samplesInMemory(int channel, int64_t start) const {
+    if (channel < 0 || static_cast<size_t>(channel) >= audio_->channels.size()) return nullptr;
+    if (start < 0 || start >= audio_->length) return nullptr;
+    return audio_->channels[static_cast<size_t>(channel)].data() + start;
+}
+
 std::unique_ptr<AudioFileReader> readerOverMemory(std::shared_ptr<const DecodedAudio> audio,
                                                   std::filesystem::path path) {
     return std::make_unique<AudioFileReader>(std::make_unique<MemoryDecoder>(std::move(audio)),

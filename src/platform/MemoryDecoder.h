@@ -62,6 +62,7 @@ public:
     int64_t length() const override;
     // Copies min(frameCount, length − start) frames (none when `start` is outside the song).
     Result<uint32_t> read(int64_t start, float* const* channels, uint32_t frameCount) override;
+    const float* samplesInMemory(int channel, int64_t start) const override;
 
 private:
     std::shared_ptr<const DecodedAudio> audio_;

@@ -185,11 +185,17 @@ TEST(PeakLimiter, EqualsThePlainReferenceSampleForSample) {
                 done += n;
             }
             limiter.process(out.data() + done, uint32_t(out.size() - done));
+            // Out of place, with an output bound that lies below the loud targets' knee.
+            const float bound = 0.98f;
+            PeakLimiter bounded(gain, target, ceiling, timing, bound);
+            std::vector<float> boundedOut(in.size(), 7.0f);
+            bounded.process(in.data(), boundedOut.data(), uint32_t(in.size()));
 
             for (size_t i = 0; i < in.size(); ++i) {
                 const float expected = reference.process(in[i]);
                 ASSERT_EQ(out[i], expected) << "sample " << i << ", bpm " << bpm << ", target " << target
                                             << ": the fast limiter must be bit-identical";
+                ASSERT_EQ(boundedOut[i], std::clamp(expected, -bound, bound)) << "sample " << i;
             }
             ++cases;
         }
