@@ -1,6 +1,5 @@
 #include "engine/MasteringRenderer.h"
 
-
 #include <algorithm>
 #include <array>
 #include <atomic>

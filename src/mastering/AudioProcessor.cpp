@@ -304,16 +304,16 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
     if (cancelled(isCancelled)) return cancelledError();
 
     const float target = settings.targetLUFS;
-    // Renders one pass into `to` and measures what it wrote: from the measurement window kept as
-    // the samples are written, quantised as the file holds them (the figures analyzeAudioFile
-    // gives for the file), or from the file itself when that window could not be kept.
-    // A rendered pass: its figures, and whether it was rendered to the end. A trial pass whose
-    // figures already miss the target once its measurement window is written is stopped there:
-    // its file is only ever removed, so the rest of it would be wasted work.
+    // A rendered pass: its figures, and whether it was rendered to the end.
     struct Pass {
         AudioStats stats;
         bool whole = true;
     };
+    // Renders one pass into `to` and measures what it wrote: from the measurement window kept as
+    // the samples are written, quantised as the file holds them (the figures analyzeAudioFile
+    // gives for the file), or from the file itself when that window could not be kept. With
+    // `mayStopEarly` (a trial pass), a pass whose figures already miss the target once its window
+    // is written stops there: its file is only ever removed, so the rest would be wasted work.
     std::optional<WrittenWindow> window;
     auto renderPass = [&](const fs::path& to, float gain, double base, double span,
                           bool mayStopEarly) -> Result<Pass> {
