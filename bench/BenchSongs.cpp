@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
 #include <random>
 #include <vector>
 
@@ -98,6 +99,18 @@ bool writeDemoSong(const fs::path& demoDir, const fs::path& folder, const fs::pa
     }
     return run("ffmpeg -nostdin -v error -y -stream_loop -1 -i " + quote(once) + " -t " +
                std::to_string(int(seconds)) + " -c:a pcm_s16le " + quote(path));
+}
+
+ScratchFolder::ScratchFolder(const std::string& name) {
+    const char* tmp = std::getenv("TMPDIR");
+    path_ = std::filesystem::path(tmp && *tmp ? tmp : "/tmp") /
+            ("korvanta-bench-" + name + "-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(path_);
+}
+
+ScratchFolder::~ScratchFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
 }
 
 }  // namespace korvanta::bench

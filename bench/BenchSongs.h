@@ -27,4 +27,19 @@ bool writeSyntheticSong(const std::filesystem::path& path, double seconds, uint3
 bool writeDemoSong(const std::filesystem::path& demoDir, const std::filesystem::path& folder,
                    const std::filesystem::path& path, double seconds);
 
+// A folder of its own for one benchmark run, `$TMPDIR/korvanta-bench-<name>-<pid>` (or under
+// /tmp), made on construction and removed with everything in it on destruction.
+class ScratchFolder {
+public:
+    explicit ScratchFolder(const std::string& name);
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
 }  // namespace korvanta::bench

@@ -17,7 +17,6 @@
 //        KORVANTA_DEMO_DIR. Needs the ffmpeg command-line tool (libmp3lame, loudnorm).
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <time.h>
 
@@ -220,17 +219,8 @@ int main(int argc, char** argv) {
         if (const char* env = std::getenv("KORVANTA_DEMO_DIR"); env && *env) demoDir = env;
     }
 
-    const char* tmp = std::getenv("TMPDIR");
-    const fs::path folder = fs::path(tmp && *tmp ? tmp : "/tmp") /
-                            ("korvanta-bench-mastering-" + std::to_string(::getpid()));
-    fs::create_directories(folder);
-    struct Cleanup {
-        fs::path path;
-        ~Cleanup() {
-            std::error_code ec;
-            fs::remove_all(path, ec);
-        }
-    } cleanup{folder};
+    const bench::ScratchFolder scratch("mastering");
+    const fs::path& folder = scratch.path();
     installSharedPreferences(std::make_shared<MemoryPreferences>());  // 16-bit masters
 
     const fs::path wav = folder / "song.wav";

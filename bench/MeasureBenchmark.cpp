@@ -11,7 +11,6 @@
 // Needs the ffmpeg command-line tool (libmp3lame) to make the MP3 and to mix demo songs.
 #include <benchmark/benchmark.h>
 
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -135,17 +134,8 @@ int main(int argc, char** argv) {
         demoDir = env;
     }
 
-    const char* tmp = std::getenv("TMPDIR");
-    const fs::path folder = fs::path(tmp && *tmp ? tmp : "/tmp") /
-                            ("korvanta-bench-measure-" + std::to_string(::getpid()));
-    fs::create_directories(folder);
-    struct Cleanup {
-        fs::path path;
-        ~Cleanup() {
-            std::error_code ec;
-            fs::remove_all(path, ec);
-        }
-    } cleanup{folder};
+    const bench::ScratchFolder scratch("measure");
+    const fs::path& folder = scratch.path();
 
     const fs::path wav = folder / "song.wav";
     const fs::path mp3 = folder / "song.mp3";

@@ -4,7 +4,6 @@
 // bands active.
 //
 // Usage: korvanta-bench-render [repetitions]   (default 5; the best time of each is reported)
-#include <unistd.h>
 
 #include <time.h>
 
@@ -17,6 +16,7 @@
 #include <random>
 #include <vector>
 
+#include "BenchSongs.h"
 #include "engine/AudioEngine.h"
 #include "engine/MasteringRenderer.h"
 #include "engine/PeakLimiter.h"
@@ -96,9 +96,8 @@ void fail(const char* what, const Error& error) {
 
 int main(int argc, char** argv) {
     const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-    const fs::path folder =
-        fs::temp_directory_path() / ("korvanta-bench-render-" + std::to_string(::getpid()));
-    fs::create_directories(folder);
+    const bench::ScratchFolder scratchFolder("render");
+    const fs::path& folder = scratchFolder.path();
     const fs::path input = folder / "song.wav";
     const fs::path output = folder / "song_master.wav";
 
@@ -173,6 +172,5 @@ int main(int argc, char** argv) {
     std::printf("ratio equaliser / decode:%8.2f wall %8.2f cpu\n", equalise.wall / decode.wall,
                 equalise.cpu / decode.cpu);
 
-    fs::remove_all(folder);
     return 0;
 }
