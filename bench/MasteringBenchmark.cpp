@@ -15,19 +15,13 @@
 // Usage: korvanta-bench-mastering [repetitions] [DEMO_DIR]   (default 3 repetitions; the fastest
 //        of each is reported). DEMO_DIR may also come from the environment variable
 //        KORVANTA_DEMO_DIR. Needs the ffmpeg command-line tool (libmp3lame, loudnorm).
-#include <sys/resource.h>
-#include <sys/wait.h>
-
-#include <time.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <optional>
 #include <random>
 #include <string>
@@ -45,6 +39,7 @@
 #include "platform/WavWriter.h"
 
 #include "BenchSongs.h"
+#include "BenchTiming.h"
 
 namespace fs = std::filesystem;
 using namespace korvanta;
@@ -52,6 +47,10 @@ using korvanta::bench::quote;
 using korvanta::bench::run;
 using korvanta::bench::writeDemoSong;
 using korvanta::bench::writeSyntheticSong;
+using korvanta::bench::best;
+using korvanta::bench::decodeOnce;
+using korvanta::bench::fail;
+using korvanta::bench::Timing;
 
 namespace {
 
@@ -74,11 +73,6 @@ std::optional<std::string> capture(const std::string& command) {
     return out;
 }
 
-[[noreturn]] void fail(const std::string& what, const Error& error) {
-    std::fprintf(stderr, "%s: %s\n", what.c_str(), error.description().c_str());
-    std::exit(1);
-}
-
 // --- Songs --------------------------------------------------------------------------------------
 
 bool makeSongs(const fs::path& demoDir, const fs::path& folder, double seconds, const fs::path& wav,
@@ -89,52 +83,7 @@ bool makeSongs(const fs::path& demoDir, const fs::path& folder, double seconds, 
                        quote(mp3));
 }
 
-// --- Clocks -------------------------------------------------------------------------------------
-
-double processCpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
-}
-
-double childrenCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
-}
-
-// Wall-clock and processor time (this process's threads and the child processes it waited for).
-struct Timing {
-    double wall = 1e30;
-    double cpu = 1e30;
-};
-
-// The fastest of `repetitions` runs, by each clock.
-Timing best(int repetitions, const std::function<void()>& body) {
-    Timing t;
-    for (int r = 0; r < repetitions; ++r) {
-        const double cpuStart = processCpuSeconds() + childrenCpuSeconds();
-        const auto start = std::chrono::steady_clock::now();
-        body();
-        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-        t.wall = std::min(t.wall, took.count());
-        t.cpu = std::min(t.cpu, processCpuSeconds() + childrenCpuSeconds() - cpuStart);
-    }
-    return t;
-}
-
 // --- What is timed ------------------------------------------------------------------------------
-
-void decodeOnce(const fs::path& path) {
-    auto reader = AudioFileReader::open(path);
-    if (!reader) fail("decoding", reader.error());
-    auto buffer = PcmBuffer::allocate(reader.value()->processingFormat(), kDecodeChunk);
-    while (reader.value()->framePosition() < reader.value()->length()) {
-        if (Status s = reader.value()->read(*buffer); !s) fail("decoding", s.error());
-        if (buffer->frameLength() == 0) break;
-    }
-}
 
 DJMasteringResult masterOnce(const fs::path& path, const DJMasteringSettings& settings = kClub) {
     BPMAnalyzer::clearCache();
@@ -247,7 +196,7 @@ int main(int argc, char** argv) {
     std::vector<Row> rows{{"wav16", wav}, {"mp3", mp3}};
     for (Row& row : rows) {
         std::printf("%s\n", row.name);
-        row.decode = best(repetitions, [&] { decodeOnce(row.path); });
+        row.decode = best(repetitions, [&] { decodeOnce(row.path, kDecodeChunk); });
         printTiming("decode once", row.decode);
         row.master = best(repetitions, [&] { row.passes = masterOnce(row.path).passes; });
         printTiming(("masterAudioFile (" + std::to_string(row.passes) + " passes)").c_str(),

@@ -4,10 +4,6 @@
 // bands active.
 //
 // Usage: korvanta-bench-render [repetitions]   (default 5; the best time of each is reported)
-
-#include <time.h>
-
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +13,7 @@
 #include <vector>
 
 #include "BenchSongs.h"
+#include "BenchTiming.h"
 #include "engine/AudioEngine.h"
 #include "engine/MasteringRenderer.h"
 #include "engine/PeakLimiter.h"
@@ -27,6 +24,10 @@
 
 namespace fs = std::filesystem;
 using namespace korvanta;
+using korvanta::bench::best;
+using korvanta::bench::decodeOnce;
+using korvanta::bench::fail;
+using korvanta::bench::Timing;
 
 namespace {
 
@@ -57,39 +58,8 @@ std::unique_ptr<PcmBuffer> makeSong() {
     return song;
 }
 
-double processCpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-// Wall-clock and processor time (all threads) of the fastest of `repetitions` runs.
-struct Timing {
-    double wall = 1e30;
-    double cpu = 1e30;
-};
-
-template <typename F>
-Timing best(int repetitions, F&& run) {
-    Timing t;
-    for (int r = 0; r < repetitions; ++r) {
-        const double cpuStart = processCpuSeconds();
-        const auto start = std::chrono::steady_clock::now();
-        run();
-        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-        t.wall = std::min(t.wall, took.count());
-        t.cpu = std::min(t.cpu, processCpuSeconds() - cpuStart);
-    }
-    return t;
-}
-
 void print(const char* what, const Timing& t) {
     std::printf("%-24s %8.1f ms wall %8.1f ms cpu\n", what, t.wall * 1e3, t.cpu * 1e3);
-}
-
-void fail(const char* what, const Error& error) {
-    std::printf("%s: %s\n", what, error.description().c_str());
-    std::exit(1);
 }
 
 }  // namespace
@@ -111,15 +81,7 @@ int main(int argc, char** argv) {
     std::printf("input: %.0f s, %.0f Hz, 2 channels, 16-bit WAV (%.1f MB)\n", kSeconds, kSampleRate,
                 fs::file_size(input) / 1e6);
 
-    const Timing decode = best(repetitions, [&] {
-        auto reader = AudioFileReader::open(input);
-        if (!reader) fail("decoding", reader.error());
-        auto buffer = PcmBuffer::allocate(reader.value()->processingFormat(), kChunk);
-        while (reader.value()->framePosition() < reader.value()->length()) {
-            if (Status s = reader.value()->read(*buffer); !s) fail("decoding", s.error());
-            if (buffer->frameLength() == 0) break;
-        }
-    });
+    const Timing decode = best(repetitions, [&] { decodeOnce(input, kChunk); });
 
     MemoryPreferences preferences;
     const Timing render = best(repetitions, [&] {

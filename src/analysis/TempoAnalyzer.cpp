@@ -32,16 +32,6 @@ constexpr float kPi = 3.1415925f;
 
 // Sums with eight independent partial sums: the compiler keeps them in vector registers without
 // reassociating anything itself, and the result is closer to the exact sum than a running total.
-float sumOfSquares(const float* x, size_t n) {
-    float acc[8] = {};
-    size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        for (int l = 0; l < 8; ++l) acc[l] += x[i + l] * x[i + l];
-    }
-    for (; i < n; ++i) acc[0] += x[i] * x[i];
-    return ((acc[0] + acc[4]) + (acc[1] + acc[5])) + ((acc[2] + acc[6]) + (acc[3] + acc[7]));
-}
-
 float dotProduct(const float* a, const float* b, size_t n) {
     float acc[8] = {};
     size_t i = 0;
@@ -104,7 +94,8 @@ std::vector<float> normalisedEnvelope(size_t blocks, size_t blockSize, BlockAt&&
     std::vector<float> values(blocks);
     float largest = 0.0f;
     for (size_t b = 0; b < blocks; ++b) {
-        const float meanSquare = sumOfSquares(blockAt(b), blockSize) / static_cast<float>(blockSize);
+        const float* x = blockAt(b);
+        const float meanSquare = dotProduct(x, x, blockSize) / static_cast<float>(blockSize);
         const float rms = meanSquare > 0.0f ? std::sqrt(meanSquare) : 0.0f;
         values[b] = rms;
         if (rms > largest) largest = rms;
