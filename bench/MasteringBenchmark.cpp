@@ -43,18 +43,10 @@
 
 namespace fs = std::filesystem;
 using namespace korvanta;
-using korvanta::bench::quote;
-using korvanta::bench::run;
-using korvanta::bench::writeDemoSong;
-using korvanta::bench::writeSyntheticSong;
-using korvanta::bench::best;
-using korvanta::bench::decodeOnce;
-using korvanta::bench::fail;
-using korvanta::bench::Timing;
+using namespace korvanta::bench;
 
 namespace {
 
-constexpr double kSampleRate = 44100.0;
 constexpr DJMasteringSettings kClub{-10.0f, -0.2f};
 constexpr uint32_t kDecodeChunk = 88200;  // 2 s, as the renderer reads on this machine class
 
@@ -168,7 +160,7 @@ int main(int argc, char** argv) {
         if (const char* env = std::getenv("KORVANTA_DEMO_DIR"); env && *env) demoDir = env;
     }
 
-    const bench::ScratchFolder scratch("mastering");
+    const ScratchFolder scratch("mastering");
     const fs::path& folder = scratch.path();
     installSharedPreferences(std::make_shared<MemoryPreferences>());  // 16-bit masters
 

@@ -33,12 +33,10 @@
 
 namespace fs = std::filesystem;
 using namespace korvanta;
-using korvanta::bench::quote;
-using korvanta::bench::run;
+using namespace korvanta::bench;
 
 namespace {
 
-constexpr double kSampleRate = 44100.0;
 constexpr double kSongSeconds = 600.0;
 constexpr double kWindowSeconds = 120.0;
 
@@ -134,7 +132,7 @@ int main(int argc, char** argv) {
         demoDir = env;
     }
 
-    const bench::ScratchFolder scratch("measure");
+    const ScratchFolder scratch("measure");
     const fs::path& folder = scratch.path();
 
     const fs::path wav = folder / "song.wav";

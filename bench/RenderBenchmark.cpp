@@ -24,28 +24,24 @@
 
 namespace fs = std::filesystem;
 using namespace korvanta;
-using korvanta::bench::best;
-using korvanta::bench::decodeOnce;
-using korvanta::bench::fail;
-using korvanta::bench::Timing;
+using namespace korvanta::bench;
 
 namespace {
 
-constexpr double kSampleRate = 44100.0;
 constexpr double kSeconds = 240.0;
 constexpr uint32_t kChunk = 88200;
 
 // A loud, music-like signal: a kick every beat at 128 bpm over bass, chords and noise, peaking
 // above full scale before gain so that the limiter works all the time.
 std::unique_ptr<PcmBuffer> makeSong() {
-    const auto frames = static_cast<uint32_t>(kSampleRate * kSeconds);
-    auto song = PcmBuffer::allocate({kSampleRate, 2}, frames);
+    const auto frames = static_cast<uint32_t>(kBenchSampleRate * kSeconds);
+    auto song = PcmBuffer::allocate({kBenchSampleRate, 2}, frames);
     song->setFrameLength(frames);
     std::mt19937 random(7);
     std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
     const double beat = 60.0 / 128.0;
     for (uint32_t i = 0; i < frames; ++i) {
-        const double t = i / kSampleRate;
+        const double t = i / kBenchSampleRate;
         const double sinceBeat = std::fmod(t, beat);
         const double kick = std::exp(-sinceBeat * 18.0) * std::sin(2 * M_PI * 55.0 * sinceBeat);
         const double chords = 0.2 * (std::sin(2 * M_PI * 220.0 * t) + std::sin(2 * M_PI * 277.2 * t) +
@@ -66,7 +62,7 @@ void print(const char* what, const Timing& t) {
 
 int main(int argc, char** argv) {
     const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-    const bench::ScratchFolder scratchFolder("render");
+    const ScratchFolder scratchFolder("render");
     const fs::path& folder = scratchFolder.path();
     const fs::path input = folder / "song.wav";
     const fs::path output = folder / "song_master.wav";
@@ -78,7 +74,7 @@ int main(int argc, char** argv) {
         if (Status s = writer.value()->write(*song); !s) fail("writing the input", s.error());
         if (Status s = writer.value()->close(); !s) fail("writing the input", s.error());
     }
-    std::printf("input: %.0f s, %.0f Hz, 2 channels, 16-bit WAV (%.1f MB)\n", kSeconds, kSampleRate,
+    std::printf("input: %.0f s, %.0f Hz, 2 channels, 16-bit WAV (%.1f MB)\n", kSeconds, kBenchSampleRate,
                 fs::file_size(input) / 1e6);
 
     const Timing decode = best(repetitions, [&] { decodeOnce(input, kChunk); });
@@ -105,7 +101,7 @@ int main(int argc, char** argv) {
     // The parts on their own, on the song held in memory.
     auto work = PcmBuffer::allocate(song->format(), kChunk);
     const Timing limiterOnly = best(repetitions, [&] {
-        const LimiterTiming timing = limiterTimingForTempo(128, kSampleRate);
+        const LimiterTiming timing = limiterTimingForTempo(128, kBenchSampleRate);
         PeakLimiter left(2.5f, -8.0f, -0.1f, timing), right(2.5f, -8.0f, -0.1f, timing);
         for (uint32_t done = 0; done < song->frameLength(); done += kChunk) {
             const uint32_t n = std::min(kChunk, song->frameLength() - done);
