@@ -1,6 +1,6 @@
 #include "app/AudioSettings.h"
 
-#include "app/PreferenceKeys.h"
+#include "platform/PreferenceKeys.h"
 #include "mastering/MasteringSettings.h"
 
 namespace korvanta {

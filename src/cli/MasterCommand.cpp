@@ -17,7 +17,7 @@
 #include <tuple>
 
 #include "app/ImportRules.h"
-#include "app/PreferenceKeys.h"
+#include "platform/PreferenceKeys.h"
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "cli/ProgressBar.h"

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "engine/StereoStages.h"
-#include "mastering/ProgressUpdater.h"
+#include "platform/ProgressUpdater.h"
 #include "platform/AudioFileReader.h"
 #include "platform/WavWriter.h"
 

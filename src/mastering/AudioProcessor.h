@@ -10,7 +10,7 @@
 
 #include "eq/EQSettings.h"
 #include "mastering/MasteringSettings.h"
-#include "mastering/ProgressUpdater.h"
+#include "platform/ProgressUpdater.h"
 #include "platform/Error.h"
 
 namespace korvanta {

@@ -8,7 +8,7 @@
 
 #include <algorithm>
 
-#include "app/PreferenceKeys.h"
+#include "platform/PreferenceKeys.h"
 #include "engine/LoudnessMeter.h"
 #include "export/AudioConverter.h"
 #include "export/ExportFormat.h"

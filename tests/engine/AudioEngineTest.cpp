@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "engine/StereoStages.h"
-#include "mastering/ProgressUpdater.h"
+#include "platform/ProgressUpdater.h"
 #include "support/TestAudio.h"
 
 namespace korvanta {

@@ -1,4 +1,4 @@
-#include "mastering/ProgressUpdater.h"
+#include "platform/ProgressUpdater.h"
 
 #include <cmath>
 
