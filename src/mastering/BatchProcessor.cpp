@@ -4,7 +4,6 @@
 #include <QPointer>
 #include <QThreadPool>
 #include <QUuid>
-#include <QVariantMap>
 
 #include <algorithm>
 
@@ -36,15 +35,6 @@ fs::path normalised(const fs::path& path) {
     return (ec ? path : absolute).lexically_normal();
 }
 
-QVariantMap statsVariant(const std::optional<AudioStats>& stats) {
-    if (!stats) return {};
-    return {{"lufs", stats->lufs}, {"peak", stats->peak}, {"rms", stats->rms}};
-}
-
-QString pathText(const std::optional<fs::path>& path) {
-    return path ? QString::fromStdString(path->string()) : QString();
-}
-
 }  // namespace
 
 struct BatchProcessor::Batch {
@@ -74,32 +64,26 @@ std::vector<AudioFile> BatchProcessor::selectedFiles() const {
     return out;
 }
 
+int BatchProcessor::selectedCount() const {
+    return static_cast<int>(std::count_if(audioFiles_.begin(), audioFiles_.end(),
+                                          [](const AudioFile& f) { return f.isSelected; }));
+}
+
+int BatchProcessor::completedCount() const {
+    return static_cast<int>(std::count_if(audioFiles_.begin(), audioFiles_.end(), [](const AudioFile& f) {
+        return f.processingStatus == ProcessingStatus::completed;
+    }));
+}
+
+void BatchProcessor::notifyChanged(size_t index) {
+    emit fileChanged(static_cast<int>(index));
+    emit audioFilesChanged();
+}
+
 void BatchProcessor::setSessionGlobalArtwork(const QByteArray& imageBytes) {
     if (imageBytes == sessionGlobalArtwork_) return;
     sessionGlobalArtwork_ = imageBytes;
     emit sessionGlobalArtworkChanged();
-}
-
-QVariantList BatchProcessor::audioFilesVariant() const {
-    QVariantList list;
-    for (const auto& f : audioFiles_) {
-        QVariantMap song{
-            {"id", QString::fromStdString(f.id)},
-            {"url", QString::fromStdString(f.url.string())},
-            {"filename", QString::fromStdString(f.filename)},
-            {"duration", f.duration ? QVariant(*f.duration) : QVariant()},
-            {"originalStats", statsVariant(f.originalStats)},
-            {"masterStats", statsVariant(f.masterStats)},
-            {"finalStats", statsVariant(f.finalStats)},
-            {"masterURL", pathText(f.masterURL)},
-            {"finalURL", pathText(f.finalURL)},
-            {"isSelected", f.isSelected},
-            {"failure", f.failure ? QString::fromStdString(f.failure->description()) : QString()},
-            {"processingStatus", QString::fromLatin1(processingStatusName(f.processingStatus))},
-        };
-        list.push_back(song);
-    }
-    return list;
 }
 
 void BatchProcessor::addFiles(const QStringList& paths) {
@@ -110,70 +94,84 @@ void BatchProcessor::addFiles(const QStringList& paths) {
 
 void BatchProcessor::addFiles(const std::vector<fs::path>& paths) {
     for (const auto& path : paths) addQueue_.push_back(path);
-    if (pendingAdds_ == 0 && !addQueue_.empty()) {
-        pendingAdds_ = 1;
-        emit isAddingFilesChanged();
-        addNext();
-    } else if (pendingAdds_ == 0) {
-        emit addFilesFinished();
-    }
-}
-
-void BatchProcessor::addNext() {
-    // Drop paths already in the list (a path queued twice is dropped at its second turn).
-    while (!addQueue_.empty()) {
-        const fs::path candidate = normalised(addQueue_.front());
-        const bool duplicate = std::any_of(audioFiles_.begin(), audioFiles_.end(),
-                                           [&](const AudioFile& f) { return normalised(f.url) == candidate; });
-        if (!duplicate) break;
-        addQueue_.erase(addQueue_.begin());
-    }
-    if (addQueue_.empty()) {
-        pendingAdds_ = 0;
-        emit isAddingFilesChanged();
+    if (pendingAdds_ == 0 && addQueue_.empty()) {
         emit addFilesFinished();
         return;
     }
-    const fs::path path = addQueue_.front();
-    addQueue_.erase(addQueue_.begin());
+    const bool wasAdding = isAddingFiles();
+    addNext();
+    if (!wasAdding && isAddingFiles()) emit isAddingFilesChanged();
+}
 
-    QPointer<BatchProcessor> self(this);
-    QThreadPool::globalInstance()->start([self, path] {
-        std::optional<AudioFileDetails> details;
-        if (auto reader = AudioFileReader::open(path)) {
-            const AudioFormat format = reader.value()->processingFormat();
-            AudioFileDetails d;
-            d.duration = static_cast<double>(reader.value()->length()) / format.sampleRate;
-            reader.value().reset();
-            if (auto stats = analyzeAudioFile(path)) d.stats = stats.value();
-            details = d;
-        }
-        onMainThread([self, path, details] {
-            if (!self) return;
-            if (details) {
-                const fs::path key = normalised(path);
-                const bool duplicate =
-                    std::any_of(self->audioFiles_.begin(), self->audioFiles_.end(),
-                                [&](const AudioFile& f) { return normalised(f.url) == key; });
-                if (!duplicate) {
-                    AudioFile song;
-                    song.id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString();
-                    song.url = path;
-                    song.filename = path.filename().string();
-                    song.duration = details->duration;
-                    song.originalStats = details->stats;
-                    self->audioFiles_.push_back(std::move(song));
-                    emit self->audioFilesChanged();
-                }
+bool BatchProcessor::isKnownPath(const fs::path& normalisedPath) const {
+    const auto same = [&](const fs::path& p) { return normalised(p) == normalisedPath; };
+    return std::any_of(audioFiles_.begin(), audioFiles_.end(), [&](const AudioFile& f) { return same(f.url); }) ||
+           std::any_of(adding_.begin(), adding_.end(), [&](const PendingAdd& a) { return same(a.path); });
+}
+
+void BatchProcessor::addNext() {
+    // Several songs are opened and measured at once; they join the list in the order given.
+    const int parallel = std::max(2, QThreadPool::globalInstance()->maxThreadCount());
+    while (!addQueue_.empty() && static_cast<int>(adding_.size()) < parallel) {
+        const fs::path path = addQueue_.front();
+        addQueue_.erase(addQueue_.begin());
+        if (isKnownPath(normalised(path))) continue;  // already listed, or queued twice
+        adding_.push_back(PendingAdd{path, std::nullopt, false});
+        ++pendingAdds_;
+
+        QPointer<BatchProcessor> self(this);
+        const uint64_t generation = addGeneration_;
+        QThreadPool::globalInstance()->start([self, path, generation] {
+            std::optional<AudioFileDetails> details;
+            if (auto reader = AudioFileReader::open(path)) {
+                const AudioFormat format = reader.value()->processingFormat();
+                AudioFileDetails d;
+                d.duration = static_cast<double>(reader.value()->length()) / format.sampleRate;
+                reader.value().reset();
+                if (auto stats = analyzeAudioFile(path)) d.stats = stats.value();
+                details = d;
             }
-            self->addNext();
+            onMainThread([self, path, details, generation] {
+                if (!self || generation != self->addGeneration_) return;  // the list was cleared
+                self->addFinished(path, details);
+            });
         });
-    });
+    }
+    if (pendingAdds_ == 0) emit addFilesFinished();
+}
+
+void BatchProcessor::addFinished(const fs::path& path, const std::optional<AudioFileDetails>& details) {
+    for (auto& add : adding_) {
+        if (!add.done && add.path == path) {
+            add.done = true;
+            add.details = details;
+            break;
+        }
+    }
+    // Songs join the list in the order they were given, whichever measurement ends first.
+    while (!adding_.empty() && adding_.front().done) {
+        PendingAdd add = std::move(adding_.front());
+        adding_.erase(adding_.begin());
+        --pendingAdds_;
+        if (!add.details) continue;  // not an audio file: skipped without a message
+        AudioFile song;
+        song.id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString();
+        song.url = add.path;
+        song.filename = add.path.filename().string();
+        song.duration = add.details->duration;
+        song.originalStats = add.details->stats;
+        audioFiles_.push_back(std::move(song));
+        emit fileInserted(static_cast<int>(audioFiles_.size() - 1));
+        emit audioFilesChanged();
+    }
+    addNext();
+    if (pendingAdds_ == 0) emit isAddingFilesChanged();
 }
 
 void BatchProcessor::removeFile(int index) {
     if (index < 0 || static_cast<size_t>(index) >= audioFiles_.size() || isProcessing_) return;
     audioFiles_.erase(audioFiles_.begin() + index);
+    emit fileRemoved(index);
     emit audioFilesChanged();
     ReferenceTrackManager::shared()->clearTrackProfiles();
 }
@@ -181,19 +179,43 @@ void BatchProcessor::removeFile(int index) {
 void BatchProcessor::toggleSelection(int index) {
     if (index < 0 || static_cast<size_t>(index) >= audioFiles_.size()) return;
     audioFiles_[static_cast<size_t>(index)].isSelected = !audioFiles_[static_cast<size_t>(index)].isSelected;
-    emit audioFilesChanged();
+    notifyChanged(static_cast<size_t>(index));
 }
 
 void BatchProcessor::clearFiles() {
-    if (isProcessing_ || audioFiles_.empty()) return;
+    if (isProcessing_) return;
+    addQueue_.clear();
+    adding_.clear();
+    ++addGeneration_;  // measurements still running are dropped when they come back
+    if (pendingAdds_ != 0) {
+        pendingAdds_ = 0;
+        emit isAddingFilesChanged();
+        emit addFilesFinished();
+    }
+    if (audioFiles_.empty()) return;
     audioFiles_.clear();
+    emit filesReset();
     emit audioFilesChanged();
+}
+
+void BatchProcessor::setAudioFile(int index, AudioFile song) {
+    if (index < 0 || static_cast<size_t>(index) >= audioFiles_.size() || isProcessing_) return;
+    audioFiles_[static_cast<size_t>(index)] = std::move(song);
+    notifyChanged(static_cast<size_t>(index));
+}
+
+void BatchProcessor::setIsFinalMode(bool value) {
+    if (value == isFinalMode_) return;
+    isFinalMode_ = value;
+    emit isFinalModeChanged();
 }
 
 void BatchProcessor::adoptOriginalsAsMasters() {
     if (isProcessing_) return;
-    for (auto& song : audioFiles_) {
-        if (!song.masterURL) song.masterURL = song.url;
+    for (size_t i = 0; i < audioFiles_.size(); ++i) {
+        if (audioFiles_[i].masterURL) continue;
+        audioFiles_[i].masterURL = audioFiles_[i].url;
+        emit fileChanged(static_cast<int>(i));
     }
     emit audioFilesChanged();
 }
@@ -286,7 +308,7 @@ void BatchProcessor::startEntry(size_t k) {
     setCurrentIndex(static_cast<int>(index));
     AudioFile& song = audioFiles_[index];
     song.processingStatus = ProcessingStatus::processing;
-    emit audioFilesChanged();
+    notifyChanged(index);
 
     QPointer<BatchProcessor> self(this);
     const uint64_t generation = batch.generation;
@@ -393,12 +415,12 @@ void BatchProcessor::finishEntry(size_t k, Result<DJMasteringResult> result) {
         }
         song.processingStatus = ProcessingStatus::completed;
         song.failure.reset();
-        emit audioFilesChanged();
+        notifyChanged(index);
         emit songFinished(static_cast<int>(index), true);
     } else {
         song.processingStatus = ProcessingStatus::failed;
         song.failure = result.error();
-        emit audioFilesChanged();
+        notifyChanged(index);
         emit songFinished(static_cast<int>(index), false);
     }
     startEntry(k + 1);

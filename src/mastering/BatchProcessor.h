@@ -4,7 +4,6 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
-#include <QVariantList>
 
 #include <filesystem>
 #include <functional>
@@ -26,7 +25,9 @@ namespace korvanta {
 // the cancellation flag, which is shared under `cancellationLock`.
 class BatchProcessor : public QObject {
     Q_OBJECT
-    Q_PROPERTY(QVariantList audioFiles READ audioFilesVariant NOTIFY audioFilesChanged)
+    Q_PROPERTY(int fileCount READ fileCount NOTIFY audioFilesChanged)
+    Q_PROPERTY(int selectedCount READ selectedCount NOTIFY audioFilesChanged)
+    Q_PROPERTY(int completedCount READ completedCount NOTIFY audioFilesChanged)
     Q_PROPERTY(int currentIndex READ currentIndex NOTIFY currentIndexChanged)
     Q_PROPERTY(double overallProgress READ overallProgress NOTIFY overallProgressChanged)
     Q_PROPERTY(double currentFileProgress READ currentFileProgress NOTIFY currentFileProgressChanged)
@@ -49,6 +50,11 @@ public:
 
     const std::vector<AudioFile>& audioFiles() const { return audioFiles_; }
     std::vector<AudioFile> selectedFiles() const;
+    int fileCount() const { return static_cast<int>(audioFiles_.size()); }
+    int selectedCount() const;
+    int completedCount() const;
+    // Songs handed to addFiles that are still being opened and measured.
+    int pendingAddCount() const { return static_cast<int>(addQueue_.size()) + pendingAdds_; }
     int currentIndex() const { return currentIndex_; }
     double overallProgress() const { return overallProgress_; }
     double currentFileProgress() const { return currentFileProgress_; }
@@ -66,8 +72,12 @@ public:
     Q_INVOKABLE void addFiles(const QStringList& paths);
     Q_INVOKABLE void removeFile(int index);
     Q_INVOKABLE void toggleSelection(int index);
-    // Removes every song (a new session).
+    // Removes every song (a new session). Songs still waiting to be added are dropped too.
     Q_INVOKABLE void clearFiles();
+    // Replaces the song at `index` (the panel hub rebases songs before a remaster). Ignored for an
+    // index outside the list and while a batch runs.
+    void setAudioFile(int index, AudioFile song);
+    void setIsFinalMode(bool value);
     // Takes every song without a master as its own master, so that a final batch renders the
     // songs themselves through the equaliser (for songs that are already mastered).
     void adoptOriginalsAsMasters();
@@ -86,7 +96,12 @@ public:
     void setMasteringOperation(MasteringOperation operation);
 
 signals:
+    // Every change of the list; the row signals before it say which rows changed.
     void audioFilesChanged();
+    void fileInserted(int index);
+    void fileRemoved(int index);
+    void fileChanged(int index);
+    void filesReset();
     void currentIndexChanged();
     void overallProgressChanged();
     void currentFileProgressChanged();
@@ -107,7 +122,7 @@ private:
     };
     struct Batch;
 
-    QVariantList audioFilesVariant() const;
+    void notifyChanged(size_t index);
     void setCurrentIndex(int index);
     void setProgress(double currentFile, double overall);
     void setIsProcessing(bool value);
@@ -117,6 +132,8 @@ private:
     // True while entry `k` of the batch numbered `generation` is the running song.
     bool isRunning(uint64_t generation, size_t k) const;
     void addNext();
+    bool isKnownPath(const std::filesystem::path& normalisedPath) const;
+    void addFinished(const std::filesystem::path& path, const std::optional<AudioFileDetails>& details);
 
     Preferences& store_;
     std::vector<AudioFile> audioFiles_;
@@ -132,8 +149,16 @@ private:
     uint64_t batchGeneration_ = 0;
     MasteringOperation masteringOperation_;
 
+    // Songs handed to addFiles: waiting, then being opened and measured (in the order given).
+    struct PendingAdd {
+        std::filesystem::path path;
+        std::optional<AudioFileDetails> details;
+        bool done = false;
+    };
     std::vector<std::filesystem::path> addQueue_;
-    int pendingAdds_ = 0;
+    std::vector<PendingAdd> adding_;
+    int pendingAdds_ = 0;  // entries of adding_
+    uint64_t addGeneration_ = 0;  // advanced by clearFiles, so late measurements are dropped
 };
 
 }  // namespace korvanta

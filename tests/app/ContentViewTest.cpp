@@ -1,0 +1,279 @@
+#include "app/ContentView.h"
+
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "app/SettingsWindowManager.h"
+#include "app/SongListModel.h"
+#include "eq/EQSettings.h"
+#include "platform/PreferenceKeys.h"
+#include "platform/TempFolder.h"
+#include "support/FakePanels.h"
+#include "support/ManualDelays.h"
+#include "support/QtTestSupport.h"
+#include "support/TestAudio.h"
+
+namespace korvanta {
+namespace {
+
+namespace fs = std::filesystem;
+using test::waitUntil;
+
+QUrl urlOf(const fs::path& path) { return QUrl::fromLocalFile(QString::fromStdString(path.string())); }
+
+// A controller over a memory store with songs made on the fly; time moves only when told.
+class ContentViewTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        delays = test::installManualDelays();
+        panels = test::installFakePanels();
+        view = std::make_unique<ContentView>(store);
+    }
+    void TearDown() override {
+        view.reset();
+        test::drainEvents();
+    }
+
+    // A short stereo song (0.5 s of noise) named `name` in `folder`.
+    fs::path song(const fs::path& folder, const std::string& name) {
+        fs::create_directories(folder);
+        const fs::path path = folder / name;
+        test::writeWav(path, test::makeNoise(44100, 2, 0.5, 0.3f, uint32_t(++seed)), WavSampleFormat::int16);
+        return path;
+    }
+    std::vector<fs::path> songs(const fs::path& folder, int count, const std::string& prefix = "song") {
+        std::vector<fs::path> out;
+        for (int i = 0; i < count; ++i) out.push_back(song(folder, prefix + std::to_string(i) + ".wav"));
+        return out;
+    }
+    void import(const std::vector<fs::path>& paths) {
+        QList<QUrl> urls;
+        for (const auto& p : paths) urls.append(urlOf(p));
+        view->processAudioFiles(urls);
+        ASSERT_TRUE(waitUntil([&] { return !view->batchProcessor()->isAddingFiles(); }));
+    }
+    int count() const { return view->batchProcessor()->fileCount(); }
+
+    MemoryPreferences store;
+    test::ScratchFolder scratch;
+    std::shared_ptr<test::ManualDelays> delays;
+    std::shared_ptr<test::FakePanelFactory> panels;
+    std::unique_ptr<ContentView> view;
+    int seed = 0;
+};
+
+TEST(PresetNaming, ATargetAndThresholdBothWithinATenthNameThePreset) {
+    struct Case {
+        float target, threshold;
+        const char* name;
+    } cases[] = {
+        {-12.05f, -0.25f, "Events"}, {-12.2f, -0.3f, nullptr}, {-14.0f, -0.3f, "Radio"},
+        {-10.0f, -0.2f, "Club"},     {-8.0f, -0.3f, "Festival"}, {-10.0f, -0.35f, nullptr},
+        {-9.95f, -0.15f, "Club"},    {-13.0f, -0.3f, nullptr},
+    };
+    for (const auto& c : cases) {
+        auto name = presetNameFor(c.target, c.threshold);
+        if (c.name) {
+            EXPECT_EQ(name, std::optional<std::string>(c.name)) << c.target << " " << c.threshold;
+        } else {
+            EXPECT_FALSE(name) << c.target << " " << c.threshold << " named " << name.value_or("");
+        }
+    }
+}
+
+TEST_F(ContentViewTest, FiftySongsAreTheLimitAndAnImportBeyondItIsRefusedWhole) {
+    import(songs(scratch / "a", 45));
+    ASSERT_EQ(count(), 45);
+
+    // A folder of six would make 51: none of them is taken.
+    songs(scratch / "six", 6, "six");
+    view->importFolder(urlOf(scratch / "six"));
+    test::drainEvents();
+    EXPECT_EQ(count(), 45);
+    EXPECT_TRUE(view->showMaxFilesWarning());
+    delays->advance(2.9);
+    EXPECT_TRUE(view->showMaxFilesWarning());
+    delays->advance(0.2);
+    EXPECT_FALSE(view->showMaxFilesWarning()) << "the warning shows for 3 seconds";
+
+    import(songs(scratch / "b", 5, "b"));
+    ASSERT_EQ(count(), 50);
+    view->handleDroppedItems({urlOf(song(scratch.path(), "one-more.wav"))});
+    test::drainEvents();
+    EXPECT_EQ(count(), 50);
+    EXPECT_TRUE(view->showMaxFilesWarning());
+}
+
+TEST_F(ContentViewTest, DropsTakeTheFirstItemOnlyAndSkipWhatIsNoAudio) {
+    const fs::path a = song(scratch.path(), "a.wav");
+    const fs::path b = song(scratch.path(), "b.wav");
+    view->handleDroppedItems({urlOf(a), urlOf(b)});
+    ASSERT_TRUE(waitUntil([&] { return !view->batchProcessor()->isAddingFiles(); }));
+    ASSERT_EQ(count(), 1);
+    EXPECT_EQ(view->batchProcessor()->audioFiles()[0].filename, "a.wav");
+
+    // A text file with an audio name, a missing file, a folder whose audio sits in sub-folders.
+    std::ofstream(scratch / "notes.mp3") << "not audio";
+    song(scratch / "deep" / "inner", "hidden.wav");
+    for (const fs::path& p : {scratch / "notes.mp3", scratch / "missing.wav", scratch / "deep"}) {
+        view->handleDroppedItems({urlOf(p)});
+        ASSERT_TRUE(waitUntil([&] { return !view->batchProcessor()->isAddingFiles(); }));
+    }
+    test::drainEvents();
+    EXPECT_EQ(count(), 1);
+    EXPECT_EQ(view->alertTypeText(), "") << "none of these raises an alert";
+
+    view->handleDroppedItems({QUrl("https://example.org/song.mp3")});
+    test::drainEvents();
+    EXPECT_EQ(view->alertTypeText(), "invalidFileFormat");
+    EXPECT_EQ(view->alertTitle(), "Invalid file format");
+    view->dismissAlert();
+    EXPECT_EQ(view->alertTypeText(), "");
+}
+
+TEST_F(ContentViewTest, ABatchMovesThroughProcessingToResultAndCancelShowsImportAtOnce) {
+    import(songs(scratch.path(), 2));
+    view->settingsManager()->setTargetLoudness(-12.05f);
+    view->settingsManager()->setLimitThreshold(-0.25f);
+    store.setBytes(keys::kActiveEQSettings, Bytes{'{', '}'});
+
+    // Every song "masters" instantly, except when a gate holds it.
+    test::Gate release;
+    view->batchProcessor()->setMasteringOperation(
+        [&](const fs::path& input, const DJMasteringSettings&, bool, const std::optional<EQSettings>&,
+            const std::shared_ptr<ProgressUpdater>&, const AudioProcessor::CancellationCheck& cancelled)
+            -> Result<DJMasteringResult> {
+            release.wait();
+            if (cancelled()) return Error{errc::kApp, errc::kCancelled, "The process was canceled by the user"};
+            return DJMasteringResult{input, AudioStats{-12, -1, -14}};
+        });
+    QSignalSpy states(view.get(), &ContentView::appStateChanged);
+    view->startMasteringProcess();
+    EXPECT_EQ(view->appState(), AppState::processing);
+    EXPECT_FALSE(store.contains(keys::kActiveEQSettings)) << "a new batch forgets the active equaliser";
+    EXPECT_EQ(view->batchProcessor()->usedPresetName(), "Events");
+
+    view->showCancelConfirmation();
+    EXPECT_EQ(view->alertTypeText(), "cancelConfirmation");
+    view->cancelProcessing();
+    ASSERT_TRUE(waitUntil([&] { return view->appState() == AppState::importFiles; }));
+    EXPECT_TRUE(view->batchProcessor()->isProcessing()) << "the running song stops at its next check";
+    release.open();
+    ASSERT_TRUE(waitUntil([&] { return view->appState() == AppState::result; }))
+        << "when the batch returns, the results screen shows";
+    EXPECT_EQ(view->batchProcessor()->audioFiles()[1].processingStatus, ProcessingStatus::pending);
+}
+
+TEST_F(ContentViewTest, StartingOverEmptiesTheListAndDeletesRenderingsWhileAPlainResetKeepsThem) {
+    import(songs(scratch.path(), 3));
+    auto folder = privateTempFolder();
+    ASSERT_TRUE(folder);
+    const fs::path rendering = folder.value() / "song0_master.wav";
+    const fs::path trial = folder.value() / "temp_iteration_1_x.wav";
+    std::ofstream(rendering) << "x";
+    std::ofstream(trial) << "x";
+
+    view->resetApplication(false);
+    EXPECT_EQ(count(), 3);
+    EXPECT_TRUE(fs::exists(rendering));
+
+    store.setBool(keys::kProcessedWithOriginalEQ, true);
+    view->deleteAllAndStartOver();
+    EXPECT_EQ(count(), 0);
+    EXPECT_EQ(view->appState(), AppState::importFiles);
+    EXPECT_FALSE(fs::exists(rendering));
+    EXPECT_FALSE(fs::exists(trial)) << "a full reset removes every audio file of the folder";
+    EXPECT_FALSE(store.contains(keys::kProcessedWithOriginalEQ));
+}
+
+TEST_F(ContentViewTest, CleanAllDataRemovesExactlyTheUsersChoicesAndResetsTheWorkflow) {
+    import(songs(scratch.path(), 1));
+    view->appear();
+    const std::vector<std::string> removed = {
+        keys::kExportFormat,   keys::kNormalizationMode, keys::kGlobalArtworkEnabled, keys::kGlobalArtworkData,
+        keys::kEQSettings,     keys::kActiveEQSettings,  keys::kShowVectorscope,      keys::kProcessedWithOriginalEQ,
+        keys::kStereoEnhancement, keys::kStereoWidth,    keys::kLastUsedPreset};
+    const std::vector<std::string> kept = {keys::kSelectedThemeId, keys::kSettingsWindowPosition,
+                                           keys::kEqPositionX, keys::kVectorscopeWindow,
+                                           keys::kReferenceTrackWindowPosition};
+    for (const auto& k : removed) store.setString(k, "x");
+    for (const auto& k : kept) store.setString(k, "x");
+    const float target = view->settingsManager()->targetLoudness();
+
+    SettingsWindowManager settings(store);
+    QSignalSpy cleaned(&settings, &SettingsWindowManager::dataCleaned);
+    settings.cleanAllData();
+    for (const auto& k : removed) EXPECT_FALSE(store.contains(k)) << k;
+    for (const auto& k : kept) EXPECT_TRUE(store.contains(k)) << k;
+    EXPECT_EQ(store.floatValue(keys::kTargetLoudness), target) << "the loudness settings stay";
+    EXPECT_EQ(cleaned.count(), 1);
+    EXPECT_EQ(count(), 0) << "the main window resets to defaults";
+    EXPECT_EQ(view->appState(), AppState::importFiles);
+}
+
+TEST_F(ContentViewTest, SettingsPanelOpensOnceRemembersItsFrameAndReportsItsClose) {
+    view->appear();
+    view->toggleSettings();
+    EXPECT_TRUE(view->showSettings());
+    test::FakePanel* panel = panels->latest("Settings");
+    ASSERT_TRUE(panel);
+    EXPECT_EQ(panel->frame(), (PanelFrame{520, 250, 400, 400})) << "centred on a 1440 × 900 screen";
+
+    SettingsWindowManager::shared()->showSettings(view->settingsManager(), false, false, nullptr, {});
+    EXPECT_EQ(panels->made.size(), 1u) << "a visible panel is only brought to the front";
+
+    panel->userMoves({100, 80, 300, 200});
+    EXPECT_EQ(panel->frame(), (PanelFrame{100, 80, 400, 400})) << "never smaller than 400 × 400";
+    panel->userCloses();
+    EXPECT_FALSE(view->showSettings()) << "the toolbar button turns inactive";
+
+    view->toggleSettings();
+    ASSERT_TRUE(panels->latest("Settings"));
+    EXPECT_EQ(panels->latest("Settings")->frame(), (PanelFrame{100, 80, 400, 400}));
+    view->toggleSettings();
+    EXPECT_FALSE(SettingsWindowManager::shared()->isVisible());
+}
+
+TEST_F(ContentViewTest, AReferenceLoadPulsesTheImportCardAfterASecondAndATenth) {
+    view->appear();
+    NotificationCenter::shared()->post(notifications::kReferenceTrackLoaded);
+    EXPECT_FALSE(view->triggerCardAttention());
+    delays->advance(1.0);
+    EXPECT_FALSE(view->triggerCardAttention());
+    delays->advance(0.11);
+    EXPECT_TRUE(view->triggerCardAttention());
+
+    view->disappear();
+    EXPECT_EQ(NotificationCenter::shared()->observerCount(notifications::kReferenceTrackLoaded), 0);
+}
+
+TEST_F(ContentViewTest, TheListModelChangesRowByRow) {
+    SongListModel model;
+    model.setBatchProcessor(view->batchProcessor());
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    import(songs(scratch.path(), 3));
+    EXPECT_EQ(inserted.count(), 3);
+    EXPECT_EQ(model.rowCount(), 3);
+    view->batchProcessor()->toggleSelection(1);
+    ASSERT_EQ(changed.count(), 1);
+    EXPECT_EQ(changed.at(0).at(0).toModelIndex().row(), 1);
+    EXPECT_FALSE(model.data(model.index(1), SongListModel::IsSelectedRole).toBool());
+    EXPECT_EQ(model.data(model.index(0), SongListModel::DurationTextRole).toString(), "0:00");
+    EXPECT_EQ(reset.count(), 0) << "no change resets the delegates";
+}
+
+TEST(DurationText, MinutesAndSecondsOfWholeSeconds) {
+    EXPECT_EQ(durationText(187.9), "3:07");
+    EXPECT_EQ(durationText(0.0), "0:00");
+    EXPECT_EQ(durationText(3600.0), "60:00");
+    EXPECT_EQ(durationText(std::nan("")), "--:--");
+    EXPECT_EQ(durationText(-1.0), "--:--");
+}
+
+}  // namespace
+}  // namespace korvanta
