@@ -106,7 +106,12 @@ ContentView::ContentView(Preferences& store, QObject* parent)
     : QObject(parent),
       store_(store),
       batchProcessor_(new BatchProcessor(store, this)),
-      settingsManager_(new AudioSettingsManager(store, this)) {
+      settingsManager_(new AudioSettingsManager(store, this)),
+      results_(new ResultViewModel(store, this)) {
+    results_->setBatchProcessor(batchProcessor_);
+    results_->setCleanup([](bool removeAll) { CleanupManager::cleanupTempFiles(removeAll); });
+    results_->setResetApplication([this](bool clearFiles) { resetApplication(clearFiles); });
+    results_->setOnExportFinished([this] { setShowExportComplete(false); });
     connect(batchProcessor_, &BatchProcessor::batchFinished, this, [this] {
         if (!awaitingBatch_) return;
         awaitingBatch_ = false;

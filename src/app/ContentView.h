@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/AudioSettingsManager.h"
+#include "export/ResultViewModel.h"
 #include "mastering/BatchProcessor.h"
 #include "platform/NotificationCenter.h"
 #include "platform/Preferences.h"
@@ -47,6 +48,7 @@ class ContentView : public QObject {
     Q_PROPERTY(QString appState READ appStateText NOTIFY appStateChanged)
     Q_PROPERTY(BatchProcessor* batchProcessor READ batchProcessor CONSTANT)
     Q_PROPERTY(AudioSettingsManager* settingsManager READ settingsManager CONSTANT)
+    Q_PROPERTY(ResultViewModel* results READ results CONSTANT)
     Q_PROPERTY(bool dragOver READ dragOver WRITE setDragOver NOTIFY dragOverChanged)
     Q_PROPERTY(bool isImportingFiles READ isImportingFiles WRITE setIsImportingFiles NOTIFY
                    isImportingFilesChanged)
@@ -79,6 +81,7 @@ public:
     QString appStateText() const { return QString::fromLatin1(appStateName(appState_)); }
     BatchProcessor* batchProcessor() const { return batchProcessor_; }
     AudioSettingsManager* settingsManager() const { return settingsManager_; }
+    ResultViewModel* results() const { return results_; }
     bool dragOver() const { return dragOver_; }
     void setDragOver(bool value);
     bool isImportingFiles() const { return isImportingFiles_; }
@@ -127,7 +130,7 @@ public:
     Q_INVOKABLE void folderChosen(const QList<QUrl>& urls);
     Q_INVOKABLE void chooserFailed();
     // Paths from the command line ("Open with"): folders as folder imports, files together.
-    void importPaths(const QStringList& paths);
+    Q_INVOKABLE void importPaths(const QStringList& paths);
 
     // --- Appearance and the toolbar -------------------------------------------------------------
     // The window came on screen / goes away.
@@ -178,6 +181,7 @@ private:
     AppState appState_ = AppState::importFiles;
     BatchProcessor* batchProcessor_ = nullptr;
     AudioSettingsManager* settingsManager_ = nullptr;
+    ResultViewModel* results_ = nullptr;
     bool dragOver_ = false;
     bool isImportingFiles_ = false;
     bool isImportingFolder_ = false;

@@ -1,14 +1,10 @@
 #include "app/SettingsWindowManager.h"
 
 #include <QCoreApplication>
-#include <QFile>
-#include <QThreadPool>
 #include <QUrl>
 
 #include "app/AudioSettings.h"
 #include "app/CleanupManager.h"
-#include "export/CoverArt.h"
-#include "export/ExportFormat.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PreferenceKeys.h"
 #include "reference/ReferenceTrackManager.h"
@@ -18,8 +14,6 @@ namespace korvanta {
 namespace {
 
 const QUrl kContent(QStringLiteral("qrc:/Korvanta/panels/SettingsView.qml"));
-
-bool decodesAsImage(const Bytes& bytes) { return !bytes.empty() && makeCoverJpeg(bytes).ok(); }
 
 }  // namespace
 
@@ -74,7 +68,10 @@ void SettingsWindowManager::showSettings(AudioSettingsManager* settingsManager, 
         PanelOptions{QStringLiteral("Settings"), QStringLiteral("SettingsPanel"), QSize(400, 400),
                      QSize(kMinimumWidth, kMinimumHeight)});
     FloatingPanel* panel = settingsPanel_.get();
-    panel->setContent(kContent, {{QStringLiteral("manager"), QVariant::fromValue<QObject*>(this)}});
+    if (viewModel_) viewModel_->deleteLater();
+    viewModel_ = new SettingsViewModel(settingsManager, batchProcessor, store_, this);
+    panel->setContent(kContent, {{QStringLiteral("manager"), QVariant::fromValue<QObject*>(this)},
+                                 {QStringLiteral("model"), QVariant::fromValue<QObject*>(viewModel_.data())}});
 
     std::optional<PanelFrame> stored;
     if (auto bytes = store_.bytesValue(keys::kSettingsWindowPosition)) {
@@ -90,7 +87,6 @@ void SettingsWindowManager::showSettings(AudioSettingsManager* settingsManager, 
     });
     panel->bringToFront();
     setIsVisible(true);
-    updateSessionArtwork();
 }
 
 void SettingsWindowManager::saveFrame() {
@@ -102,6 +98,7 @@ void SettingsWindowManager::saveFrame() {
 void SettingsWindowManager::panelClosed() {
     // The panel object is released later: this may run inside one of its own signals.
     if (settingsPanel_) settingsPanel_.release()->deleteLater();
+    if (viewModel_) viewModel_->deleteLater();
     setIsVisible(false);
     NotificationCenter::shared()->post(notifications::kSettingsWindowClosed);
 }
@@ -125,74 +122,13 @@ void SettingsWindowManager::cleanAllData() {
     ReferenceTrackManager::shared()->clearReference();
     closeSettings();
     NotificationCenter::shared()->post(notifications::kResetApplicationToDefaults);
-    emit artworkChanged();
     emit dataCleaned();
-}
-
-QString SettingsWindowManager::storedExportFormat() const {
-    return QString::fromLatin1(rawValue(savedExportFormat(store_)).data());
-}
-
-void SettingsWindowManager::storeExportFormat(const QString& format, bool highQualityMode) {
-    const ExportFormat f = exportFormatFromRawValue(format.toStdString());
-    saveExportFormat(store_, f);
-    store_.setBool(keys::kHighQualityMode, f == ExportFormat::m4a ? false : highQualityMode);
-}
-
-bool SettingsWindowManager::storedArtworkEnabled() const {
-    return store_.boolValue(keys::kGlobalArtworkEnabled).value_or(false);
-}
-
-void SettingsWindowManager::storeArtworkEnabled(bool enabled) {
-    store_.setBool(keys::kGlobalArtworkEnabled, enabled);
-    updateSessionArtwork();
-    emit artworkChanged();
 }
 
 QByteArray SettingsWindowManager::storedArtwork() const {
     auto bytes = store_.bytesValue(keys::kGlobalArtworkData);
     if (!bytes) return {};
     return QByteArray(reinterpret_cast<const char*>(bytes->data()), qsizetype(bytes->size()));
-}
-
-void SettingsWindowManager::chooseArtworkFile(const QString& pathOrUrl) {
-    const QString path =
-        pathOrUrl.startsWith(QStringLiteral("file:")) ? QUrl(pathOrUrl).toLocalFile() : pathOrUrl;
-    QPointer<SettingsWindowManager> self(this);
-    QThreadPool::globalInstance()->start([self, path] {
-        std::optional<Bytes> accepted;
-        QFile file(path);
-        // Cover images are small; anything beyond 64 MB is not one.
-        if (file.open(QIODevice::ReadOnly) && file.size() <= 64 * 1024 * 1024) {
-            const QByteArray data = file.readAll();
-            Bytes bytes(data.begin(), data.end());
-            if (decodesAsImage(bytes)) accepted = std::move(bytes);
-        }
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, accepted = std::move(accepted)] {
-                if (!self) return;
-                if (!accepted) {
-                    emit self->artworkRejected();
-                    return;
-                }
-                self->store_.setBytes(keys::kGlobalArtworkData, *accepted);
-                self->updateSessionArtwork();
-                emit self->artworkChanged();
-            },
-            Qt::QueuedConnection);
-    });
-}
-
-void SettingsWindowManager::removeArtwork() {
-    store_.remove(keys::kGlobalArtworkData);
-    updateSessionArtwork();
-    emit artworkChanged();
-}
-
-void SettingsWindowManager::updateSessionArtwork() {
-    if (!batchProcessor_) return;
-    batchProcessor_->setSessionGlobalArtwork(storedArtworkEnabled() ? storedArtwork() : QByteArray());
 }
 
 }  // namespace korvanta

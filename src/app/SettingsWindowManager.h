@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "app/AudioSettingsManager.h"
+#include "app/SettingsViewModel.h"
 #include "mastering/BatchProcessor.h"
 #include "platform/FloatingPanel.h"
 #include "platform/Preferences.h"
@@ -57,19 +58,10 @@ public:
     // dataCleaned() (the window shows its message 0.2 s later).
     Q_INVOKABLE void cleanAllData();
 
-    // Export format and cover art, read from and written to the store.
-    Q_INVOKABLE QString storedExportFormat() const;  // "WAV" or "M4A"
-    // Stores the format and, with it, "highQualityMode" (false for M4A, else `highQualityMode`).
-    Q_INVOKABLE void storeExportFormat(const QString& format, bool highQualityMode);
-    Q_INVOKABLE bool storedArtworkEnabled() const;
-    Q_INVOKABLE void storeArtworkEnabled(bool enabled);
-    // The stored image bytes (empty when none are stored).
-    Q_INVOKABLE QByteArray storedArtwork() const;
-    // Reads the image file whole and checks on a worker thread that its bytes decode as an image;
-    // then, on the main thread, stores them unchanged (artworkChanged()) or changes nothing
-    // (artworkRejected()).
-    Q_INVOKABLE void chooseArtworkFile(const QString& pathOrUrl);
-    Q_INVOKABLE void removeArtwork();
+    // The open panel's content model (null while closed).
+    SettingsViewModel* viewModel() const { return viewModel_; }
+    // The stored cover image bytes (empty when none are stored).
+    QByteArray storedArtwork() const;
 
     // Where a panel with no stored position is placed: centred on the main screen's visible area.
     static PanelFrame restoredFrame(const std::optional<PanelFrame>& stored, const PanelFrame& screen,
@@ -79,14 +71,11 @@ signals:
     void isVisibleChanged();
     void contextChanged();
     void dataCleaned();
-    void artworkChanged();
-    void artworkRejected();
 
 private:
     void saveFrame();
     void panelClosed();
     void setIsVisible(bool value);
-    void updateSessionArtwork();
 
     Preferences& store_;
     std::unique_ptr<FloatingPanel> settingsPanel_;
@@ -96,6 +85,7 @@ private:
     bool isFromResultsView_ = false;
     bool hasImportedFiles_ = false;
     std::function<void()> onRemasterAction_;
+    QPointer<SettingsViewModel> viewModel_;
 };
 
 }  // namespace korvanta

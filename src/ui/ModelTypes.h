@@ -1,15 +1,61 @@
 // The models of the lower layers as QML types of the module "Korvanta".
 #pragma once
 
-#include <QObject>
 #include <QJSEngine>
+#include <QObject>
 #include <QQmlEngine>
 
-#include "mastering/BatchProcessor.h"
-#include "reference/ReferenceTrackManager.h"
 #include "app/AudioSettingsManager.h"
+#include "app/ContentView.h"
+#include "app/ProcessingQueueModel.h"
+#include "app/SettingsViewModel.h"
+#include "app/SettingsWindowManager.h"
+#include "app/SongListModel.h"
+#include "export/ResultViewModel.h"
+#include "mastering/BatchProcessor.h"
+#include "platform/NotificationCenter.h"
+#include "reference/ReferenceTrackManager.h"
 
 namespace korvanta::qml {
+
+// A process-wide instance handed to QML, which must never delete it.
+template <typename T>
+T* sharedForQml(T* instance, QJSEngine* engine) {
+    engine->setObjectOwnership(instance, QJSEngine::CppOwnership);
+    return instance;
+}
+
+struct ContentViewType {
+    Q_GADGET
+    QML_FOREIGN(korvanta::ContentView)
+    QML_NAMED_ELEMENT(ContentView)
+};
+
+struct SongListModelType {
+    Q_GADGET
+    QML_FOREIGN(korvanta::SongListModel)
+    QML_NAMED_ELEMENT(SongListModel)
+};
+
+struct ProcessingQueueModelType {
+    Q_GADGET
+    QML_FOREIGN(korvanta::ProcessingQueueModel)
+    QML_NAMED_ELEMENT(ProcessingQueueModel)
+};
+
+struct ResultViewModelType {
+    Q_GADGET
+    QML_FOREIGN(korvanta::ResultViewModel)
+    QML_NAMED_ELEMENT(ResultViewModel)
+    QML_UNCREATABLE("owned by the main window")
+};
+
+struct SettingsViewModelType {
+    Q_GADGET
+    QML_FOREIGN(korvanta::SettingsViewModel)
+    QML_NAMED_ELEMENT(SettingsViewModel)
+    QML_UNCREATABLE("made by the settings panel")
+};
 
 struct BatchProcessorType {
     Q_GADGET
@@ -33,9 +79,31 @@ struct ReferenceTrackManagerType {
 
 public:
     static korvanta::ReferenceTrackManager* create(QQmlEngine*, QJSEngine* engine) {
-        auto* manager = korvanta::ReferenceTrackManager::shared();
-        engine->setObjectOwnership(manager, QJSEngine::CppOwnership);
-        return manager;
+        return sharedForQml(korvanta::ReferenceTrackManager::shared(), engine);
+    }
+};
+
+struct SettingsWindowManagerType {
+    Q_GADGET
+    QML_FOREIGN(korvanta::SettingsWindowManager)
+    QML_NAMED_ELEMENT(SettingsWindowManager)
+    QML_SINGLETON
+
+public:
+    static korvanta::SettingsWindowManager* create(QQmlEngine*, QJSEngine* engine) {
+        return sharedForQml(korvanta::SettingsWindowManager::shared(), engine);
+    }
+};
+
+struct NotificationCenterType {
+    Q_GADGET
+    QML_FOREIGN(korvanta::NotificationCenter)
+    QML_NAMED_ELEMENT(NotificationCenter)
+    QML_SINGLETON
+
+public:
+    static korvanta::NotificationCenter* create(QQmlEngine*, QJSEngine* engine) {
+        return sharedForQml(korvanta::NotificationCenter::shared(), engine);
     }
 };
 

@@ -1,0 +1,212 @@
+// korvanta-screenshots OUTDIR SONG_FOLDER — renders every state of the window to PNG files.
+//
+// Runs the real application window on the offscreen platform (or under Xvfb), drives the main
+// window's controller through the workflow with real songs, and grabs each window. Not part of
+// the product; scripts/screenshots runs it.
+#include <QDir>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QQmlApplicationEngine>
+#include <QQuickItem>
+#include <QQuickStyle>
+#include <QQuickWindow>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtQml/qqmlextensionplugin.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+#include <functional>
+
+#include "app/AppDelegate.h"
+#include "app/ContentView.h"
+#include "app/SettingsWindowManager.h"
+#include "eq/EQSettings.h"
+#include "platform/FfmpegLogging.h"
+#include "platform/NotificationCenter.h"
+#include "platform/PreferenceKeys.h"
+#include "platform/Preferences.h"
+#include "platform/ProgressUpdater.h"
+#include "ui/EngineSetup.h"
+
+Q_IMPORT_QML_PLUGIN(KorvantaPlugin)
+
+namespace {
+
+using namespace korvanta;
+namespace fs = std::filesystem;
+
+QString outDir;
+QQmlApplicationEngine* engine = nullptr;
+
+// Runs the event loop until `done` holds or `seconds` pass.
+bool waitFor(const std::function<bool()>& done, double seconds = 120.0) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > seconds * 1000) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+void settle(int ms = 900) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+QQuickWindow* mainWindow() { return qobject_cast<QQuickWindow*>(engine->rootObjects().value(0)); }
+
+ContentView* controller() {
+    return qobject_cast<ContentView*>(mainWindow()->property("contentView").value<QObject*>());
+}
+
+// Every visible top-level window but the main one (the floating panels).
+QList<QQuickWindow*> panels() {
+    QList<QQuickWindow*> out;
+    for (QWindow* w : QGuiApplication::topLevelWindows()) {
+        auto* q = qobject_cast<QQuickWindow*>(w);
+        if (q && q != mainWindow() && q->isVisible()) out << q;
+    }
+    return out;
+}
+
+void save(QQuickWindow* window, const QString& name) {
+    const QImage image = window->grabWindow();
+    const QString path = outDir + "/" + name;
+    if (image.isNull() || !image.save(path)) {
+        std::fprintf(stderr, "screenshots: could not write %s\n", qPrintable(path));
+        return;
+    }
+    std::printf("%s\n", qPrintable(path));
+}
+
+void shot(const QString& name) {
+    settle();
+    save(mainWindow(), name);
+}
+
+void panelShot(const QString& name) {
+    settle();
+    const auto list = panels();
+    if (list.isEmpty()) {
+        std::fprintf(stderr, "screenshots: no panel for %s\n", qPrintable(name));
+        return;
+    }
+    save(list.last(), name);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: korvanta-screenshots OUTDIR SONG_FOLDER\n");
+        return 2;
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    QQuickStyle::setStyle(QStringLiteral("Basic"));
+    silenceFfmpegLog();
+    outDir = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
+    QDir().mkpath(outDir);
+    const QString songs = QDir(QString::fromLocal8Bit(argv[2])).absolutePath();
+
+    // A private store: the user's own settings are never touched.
+    auto store = std::make_shared<MemoryPreferences>();
+    installSharedPreferences(store);
+    QTemporaryDir exportFolder;
+
+    QQmlApplicationEngine qml;
+    engine = &qml;
+    setUpEngine(qml);
+    qml.load(QUrl(QStringLiteral("qrc:/Korvanta/Main.qml")));
+    if (qml.rootObjects().isEmpty()) return 1;
+    mainWindow()->resize(560, 620);
+    ContentView* view = controller();
+    BatchProcessor* batch = view->batchProcessor();
+
+    shot("import-empty.png");
+
+    view->importPaths({songs});
+    waitFor([&] { return !batch->isAddingFiles() && batch->fileCount() > 0; });
+    batch->toggleSelection(batch->fileCount() - 1);  // one song left out of the batch
+    shot("import-songs.png");
+
+    // The 50-file warning: a folder that would make the list too long.
+    QStringList many;
+    for (int i = 0; i < 50; ++i) many << songs + "/" + QString::fromStdString(batch->audioFiles()[0].filename);
+    view->importPaths(many);
+    shot("alert-max-files.png");
+
+    // The second song waits part-way while the processing screen is taken.
+    std::atomic<bool> hold{true};
+    const fs::path held = batch->audioFiles()[1].url;
+    batch->setMasteringOperation([&hold, held](const fs::path& input, const DJMasteringSettings& settings,
+                                               bool finalMode, const std::optional<EQSettings>& eq,
+                                               const std::shared_ptr<ProgressUpdater>& progress,
+                                               const AudioProcessor::CancellationCheck& isCancelled) {
+        if (input == held && hold) {
+            progress->update(0.52);
+            while (hold) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return AudioProcessor::masterAudioFile(input, settings, finalMode, eq, progress, isCancelled);
+    });
+    view->startMasteringProcess();
+    waitFor([&] { return batch->currentIndex() == 1 && batch->currentFileProgress() > 0.4; });
+    shot("processing.png");
+    hold = false;
+    waitFor([&] { return view->appState() == AppState::result; }, 600);
+    settle(2500);  // the cards' entrance
+    shot("results.png");
+
+    // Settings and guide over the results.
+    view->toggleSettings();
+    panelShot("settings.png");
+    view->toggleSettings();
+    view->showGuide();
+    shot("guide.png");
+    view->setShowInfoPanel(false);
+
+    // A final batch through an audible equaliser.
+    EQSettings eq;
+    eq.isEnabled = true;
+    eq.bands[1].gain = 2.5f;
+    eq.stereoEnhancementEnabled = true;
+    eq.stereoWidth = 1.25f;
+    saveEQSettings(eq, keys::kActiveEQSettings, *store);
+    NotificationCenter::shared()->post(notifications::kStartProcessingWithEQ);
+    waitFor([&] { return view->appState() == AppState::result && !batch->isProcessing(); }, 600);
+    settle(2500);
+    shot("results-final.png");
+
+    // Export the masters into a scratch folder.
+    auto* results = view->results();
+    results->exportFolderChosen(QUrl::fromLocalFile(exportFolder.path()));
+    waitFor([&] { return results->exportedFilesCount() >= 2; });
+    shot("exporting.png");
+    waitFor([&] { return results->exportAnimationCompleted(); }, 600);
+    shot("saved.png");
+    waitFor([&] { return view->appState() == AppState::importFiles; });
+
+    // A transient message, and the six themes on the import screen with songs.
+    view->importPaths({songs});
+    waitFor([&] { return !batch->isAddingFiles() && batch->fileCount() > 0; });
+    if (QObject* toasts = qml.singletonInstance<QObject*>(qmlTypeId("Korvanta", 1, 0, "ToastManager"))) {
+        QMetaObject::invokeMethod(toasts, "show", Q_ARG(QVariant, QStringLiteral("All data cleaned\nApp restored to default state")),
+                                  Q_ARG(QVariant, 0), Q_ARG(QVariant, 3.0));
+    }
+    shot("toast.png");
+    for (const char* id : {"original", "dark", "ocean", "sunset", "forest", "teal"}) {
+        QObject* themes = qml.singletonInstance<QObject*>(qmlTypeId("Korvanta", 1, 0, "ThemeManager"));
+        if (themes) themes->setProperty("currentThemeId", QString::fromLatin1(id));
+        shot(QStringLiteral("theme-%1.png").arg(QString::fromLatin1(id)));
+    }
+    NotificationCenter::shared()->post(notifications::kApplicationWillTerminate);
+    return 0;
+}
