@@ -3,7 +3,9 @@ BUILD := build/release
 CLI   := $(BUILD)/src/cli/korvanta-cli
 DEMO  := demo
 
-.PHONY: all setup configure build demo run test test-release test-asan bench clean
+FUZZ_SECONDS ?= 60
+
+.PHONY: all setup configure build demo run test test-release test-asan test-fuzz fuzz fuzz-build bench clean
 
 all: build
 
@@ -28,8 +30,9 @@ run: build demo
 	@echo "== Mastering them (preset Club, -10 LUFS) into out/"
 	@$(CLI) master --preset Club --out out $(DEMO)
 
-# The whole suite: the optimised build, then the core again under AddressSanitizer and UBSan.
-test: test-release test-asan
+# The whole suite: the optimised build, then the core again under AddressSanitizer and UBSan,
+# then a few seconds of each fuzz target on its seeds.
+test: test-release test-asan test-fuzz
 
 test-release: build
 	@ctest --preset release
@@ -38,6 +41,17 @@ test-asan: setup
 	@cmake --preset asan >/dev/null
 	@cmake --build --preset asan
 	@ctest --preset asan
+
+fuzz-build: setup
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz
+
+test-fuzz: fuzz-build
+	@ctest --preset fuzz
+
+# Every fuzz target for FUZZ_SECONDS seconds (make fuzz FUZZ_SECONDS=600), one after another.
+fuzz: fuzz-build
+	@scripts/run-fuzzers --seconds $(FUZZ_SECONDS) build/fuzz
 
 bench: build demo
 	@scripts/run-benchmarks $(BUILD) $(DEMO)

@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <exception>
 
 namespace korvanta {
@@ -88,9 +89,21 @@ std::chrono::system_clock::time_point referenceEpoch() {
         std::chrono::seconds(static_cast<int64_t>(kProfileDateEpochOffset)));
 }
 
+// Whole seconds and the nanoseconds beyond them are converted apart (both exactly), so that the
+// only rounding is the sum's: the result is the double nearest the date, which
+// microsecondsFromSeconds maps back to the same microsecond across the whole accepted range.
 double secondsSinceReferenceEpoch(std::chrono::system_clock::time_point date) {
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(date - referenceEpoch());
-    return static_cast<double>(ns.count()) / 1e9;
+    using std::chrono::nanoseconds;
+    const int64_t ns = std::chrono::duration_cast<nanoseconds>(date - referenceEpoch()).count();
+    return static_cast<double>(ns / 1000000000) + static_cast<double>(ns % 1000000000) / 1e9;
+}
+
+// `seconds` (|seconds| < 8e9) to the nearest microsecond. The whole seconds are split off
+// exactly first: scaling the whole value by 1e6 would round it once more, which near 8e9 s (where
+// doubles are 0.95 µs apart) can land on the neighbouring microsecond.
+int64_t microsecondsFromSeconds(double seconds) {
+    const double whole = std::floor(seconds);
+    return static_cast<int64_t>(whole) * 1000000 + std::llround((seconds - whole) * 1e6);
 }
 
 }  // namespace
@@ -146,7 +159,7 @@ Result<SpectralProfile> decodeSpectralProfile(std::string_view json) {
         if (!(std::fabs(seconds) < 8.0e9)) {
             return decodeError("\"dateCreated\" of the stored reference profile is out of range.");
         }
-        profile.dateCreated = referenceEpoch() + std::chrono::microseconds(std::llround(seconds * 1e6));
+        profile.dateCreated = referenceEpoch() + std::chrono::microseconds(microsecondsFromSeconds(seconds));
 
         auto bands = readFloatArray(object, kSpectrum12Band);
         if (!bands) return bands.error();
