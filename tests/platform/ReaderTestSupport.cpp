@@ -1,7 +1,6 @@
 #include "ReaderTestSupport.h"
 
 #include <grp.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -10,6 +9,7 @@
 #include <cmath>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 namespace korvanta::test {
 
@@ -152,19 +152,6 @@ std::string readBytes(const std::filesystem::path& path) {
     return s.str();
 }
 
-int runInChild(const std::function<int()>& check, unsigned seconds) {
-    std::fflush(nullptr);
-    const pid_t pid = ::fork();
-    if (pid < 0) return 201;
-    if (pid == 0) {
-        ::alarm(seconds);
-        ::_exit(check());
-    }
-    int status = 0;
-    if (::waitpid(pid, &status, 0) != pid) return 201;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 201;
-}
-
 int runUnprivileged(const std::function<int()>& check) {
     return runInChild([&] {
         if (::geteuid() == 0) {
@@ -172,6 +159,28 @@ int runUnprivileged(const std::function<int()>& check) {
         }
         return check();
     });
+}
+
+std::unique_ptr<ScratchFolder> scratchFolderOthersCanReach(std::string* why) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::vector<std::filesystem::path> candidates;
+    if (tmp && *tmp) candidates.emplace_back(tmp);
+    candidates.emplace_back("/tmp");
+    candidates.emplace_back("/var/tmp");
+    std::string tried;
+    for (const auto& base : candidates) {
+        // Search permission on every folder down to `base`, as the child has it.
+        const bool reachable = ::access(base.c_str(), W_OK | X_OK) == 0 &&
+                               runUnprivileged([&] { return ::access(base.c_str(), X_OK) == 0 ? 0 : 1; }) == 0;
+        if (reachable) {
+            auto folder = std::make_unique<ScratchFolder>(base);
+            std::filesystem::permissions(folder->path(), std::filesystem::perms::all);
+            return folder;
+        }
+        tried += (tried.empty() ? "" : ", ") + base.string();
+    }
+    if (why) *why = "no folder an unprivileged user can reach (tried " + tried + ")";
+    return nullptr;
 }
 
 }  // namespace korvanta::test

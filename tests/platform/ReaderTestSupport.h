@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/AudioFileReader.h"
+#include "support/ChildProcess.h"
 #include "support/TestAudio.h"
 
 namespace korvanta::test {
@@ -46,13 +47,15 @@ std::string ffprobeStreamField(const std::filesystem::path& path, const std::str
 void writeBytes(const std::filesystem::path& path, const std::string& bytes);
 std::string readBytes(const std::filesystem::path& path);
 
-// Runs `check` in a child process and returns its exit status (check's return value); 201 when
-// the child died or was still running after `seconds`.
-int runInChild(const std::function<int()>& check, unsigned seconds = 60);
-
 // Runs `check` in a child process that cannot read other users' files: when the tests run as root
 // the child first drops to uid and gid 65534. Returns the child's exit status (check's return
 // value), 200 when dropping privileges failed, 201 when the child died.
 int runUnprivileged(const std::function<int()>& check);
+
+// A scratch folder the child of runUnprivileged() can reach, so that what it is refused there is
+// the files' own permissions and not a folder on the way: under the test temporary root when the
+// child can pass through it (the checkout may lie in a private home folder), else under the
+// system's /tmp or /var/tmp. Null, with what was tried in `why`, when the child reaches none.
+std::unique_ptr<ScratchFolder> scratchFolderOthersCanReach(std::string* why);
 
 }  // namespace korvanta::test

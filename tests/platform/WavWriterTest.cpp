@@ -142,17 +142,26 @@ TEST(WavWriter, RefusesAPlaceThatCannotBeWritten) {
     ASSERT_FALSE(missing.ok());
     EXPECT_TRUE(missing.error().is(errc::kAudioFile, errc::kWriteFailed));
 
-    // A read-only folder, tried by a user other than root (root may write anywhere).
-    std::filesystem::permissions(folder.path(), std::filesystem::perms::all);
-    std::filesystem::create_directory(folder / "readonly");
-    ::chmod((folder / "readonly").c_str(), 0555);
-    const auto target = folder / "readonly" / "x.wav";
-    const int code = runUnprivileged([&] {
-        auto writer = WavWriter::create(target, {44100, 2}, WavSampleFormat::int24);
-        if (writer.ok()) return 0;
-        return writer.error().is(errc::kAudioFile, errc::kWriteFailed) ? 1 : 2;
-    });
-    EXPECT_EQ(code, 1) << "a folder without write permission gives a write error (0: created)";
+    // A read-only folder, tried by a user other than root (root may write anywhere), in a place
+    // that user can reach.
+    std::string why;
+    const auto reachable = scratchFolderOthersCanReach(&why);
+    if (!reachable) GTEST_SKIP() << why;
+    std::filesystem::create_directory(*reachable / "open");
+    std::filesystem::create_directory(*reachable / "readonly");
+    ::chmod((*reachable / "open").c_str(), 0777);
+    ::chmod((*reachable / "readonly").c_str(), 0555);
+    const auto createIn = [](const std::filesystem::path& target) {
+        return runUnprivileged([&] {
+            auto writer = WavWriter::create(target, {44100, 2}, WavSampleFormat::int24);
+            if (writer.ok()) return writer.value()->close().ok() ? 0 : 3;
+            return writer.error().is(errc::kAudioFile, errc::kWriteFailed) ? 1 : 2;
+        });
+    };
+    EXPECT_EQ(createIn(*reachable / "open" / "x.wav"), 0)
+        << "the unprivileged child can write where it may, so the next refusal is the folder's";
+    const auto target = *reachable / "readonly" / "x.wav";
+    EXPECT_EQ(createIn(target), 1) << "a folder without write permission gives a write error (0: created)";
     EXPECT_FALSE(std::filesystem::exists(target));
 }
 

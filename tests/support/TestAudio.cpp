@@ -23,10 +23,19 @@ extern "C" const char* __lsan_default_suppressions() {
 
 namespace korvanta::test {
 
-ScratchFolder::ScratchFolder() {
-    static std::atomic<int> counter{0};
+namespace {
+
+std::filesystem::path testTemporaryRoot() {
     const char* tmp = std::getenv("TMPDIR");
-    const std::filesystem::path base = (tmp && *tmp) ? tmp : std::filesystem::temp_directory_path();
+    return (tmp && *tmp) ? tmp : std::filesystem::temp_directory_path();
+}
+
+}  // namespace
+
+ScratchFolder::ScratchFolder() : ScratchFolder(testTemporaryRoot()) {}
+
+ScratchFolder::ScratchFolder(const std::filesystem::path& base) {
+    static std::atomic<int> counter{0};
     path_ = base / ("scratch-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);

@@ -12,10 +12,12 @@
 
 namespace korvanta::test {
 
-// A fresh folder under the test temporary root, removed with everything in it on destruction.
+// A fresh folder under the test temporary root (or under `base`), removed with everything in it
+// on destruction.
 class ScratchFolder {
 public:
     ScratchFolder();
+    explicit ScratchFolder(const std::filesystem::path& base);
     ~ScratchFolder();
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
