@@ -17,6 +17,7 @@ void AppDelegate::applicationWillTerminate() {
     if (terminated_) return;
     terminated_ = true;
     NotificationCenter::shared()->post(notifications::kApplicationWillTerminate);
+    CleanupManager::waitForBackgroundCleanup();
     CleanupManager::cleanupTempFiles(true);
     store_.synchronize();
 }

@@ -16,6 +16,16 @@ public:
     // The same on the application's private temporary folder (nothing happens when it cannot be
     // made).
     static void cleanupTempFiles(bool removeAll);
+
+    // For the window: the same files leave their names at once (each is renamed into a
+    // discard folder beside them, which costs no disk work), and a worker then deletes them, so
+    // freeing a batch of renderings never stalls the main thread. A rendering written under the
+    // same name right afterwards is safe. The synchronous removeAll pass also deletes discard
+    // folders a previous run left behind.
+    static void cleanupTempFilesInBackground(bool removeAll, const std::filesystem::path& folder);
+    static void cleanupTempFilesInBackground(bool removeAll);
+    // Blocks until every deletion handed to the worker has finished.
+    static void waitForBackgroundCleanup();
 };
 
 }  // namespace korvanta

@@ -109,7 +109,7 @@ ContentView::ContentView(Preferences& store, QObject* parent)
       settingsManager_(new AudioSettingsManager(store, this)),
       results_(new ResultViewModel(store, this)) {
     results_->setBatchProcessor(batchProcessor_);
-    results_->setCleanup([](bool removeAll) { CleanupManager::cleanupTempFiles(removeAll); });
+    results_->setCleanup([](bool removeAll) { CleanupManager::cleanupTempFilesInBackground(removeAll); });
     results_->setResetApplication([this](bool clearFiles) { resetApplication(clearFiles); });
     results_->setOnExportFinished([this] { setShowExportComplete(false); });
     connect(batchProcessor_, &BatchProcessor::batchFinished, this, [this] {
@@ -286,7 +286,7 @@ void ContentView::importPaths(const QStringList& paths) {
 // --- Appearance, notifications and the toolbar ---------------------------------------------
 
 void ContentView::appear() {
-    CleanupManager::cleanupTempFiles(false);
+    CleanupManager::cleanupTempFilesInBackground(false);
     removeObservers();
     setShowVectorscope(store_.boolValue(keys::kShowVectorscope).value_or(false));
     addObservers();
@@ -353,7 +353,7 @@ void ContentView::resetApplication(bool clearFiles) {
         batchProcessor_->clearFiles();
         batchProcessor_->setIsFinalMode(false);
         setAppState(AppState::importFiles);
-        CleanupManager::cleanupTempFiles(true);
+        CleanupManager::cleanupTempFilesInBackground(true);
     } else {
         setAppState(AppState::importFiles);
     }

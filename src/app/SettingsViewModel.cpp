@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QThreadPool>
 #include <QUrl>
 #include <QVariantMap>
 
@@ -15,6 +14,7 @@
 #include "mastering/BatchProcessor.h"
 #include "mastering/MasteringSettings.h"
 #include "platform/PreferenceKeys.h"
+#include "platform/WorkerPool.h"
 
 namespace korvanta {
 
@@ -151,7 +151,7 @@ void SettingsViewModel::chooseArtworkFile(const QUrl& file) {
     isLoadingArtwork_ = true;
     emit isLoadingArtworkChanged();
     QPointer<SettingsViewModel> self(this);
-    QThreadPool::globalInstance()->start([self, path] {
+    workerPool().start([self, path] {
         std::optional<Bytes> accepted;
         QFile input(path);
         // Cover images are small; anything beyond 64 MB is not one.

@@ -117,7 +117,7 @@ void SettingsWindowManager::remaster() {
 }
 
 void SettingsWindowManager::cleanAllData() {
-    CleanupManager::cleanupTempFiles(false);
+    CleanupManager::cleanupTempFilesInBackground(false);
     resetPreferences(store_);
     ReferenceTrackManager::shared()->clearReference();
     closeSettings();

@@ -1,7 +1,6 @@
 #include "export/ResultViewModel.h"
 
 #include <QCoreApplication>
-#include <QThreadPool>
 
 #include <cmath>
 #include <cstdio>
@@ -12,6 +11,7 @@
 #include "platform/DelayScheduler.h"
 #include "platform/FileOperations.h"
 #include "platform/PreferenceKeys.h"
+#include "platform/WorkerPool.h"
 
 namespace korvanta {
 
@@ -295,7 +295,7 @@ void ResultViewModel::exportFile(size_t index, int pairCount) {
     const uint64_t run = exportRun_;
     const QString id = QString::fromStdString(song.id);
     Preferences* store = &store_;
-    QThreadPool::globalInstance()->start([self, run, index, pairCount, id, source = *source, destination,
+    workerPool().start([self, run, index, pairCount, id, source = *source, destination,
                                           format, artwork, store] {
         enum class Outcome { written, failed, sourceMissing, notReplaced } outcome = Outcome::failed;
         std::error_code ec;

@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QPointer>
-#include <QThreadPool>
 #include <QUuid>
 
 #include <algorithm>
@@ -13,6 +12,7 @@
 #include "export/ExportFormat.h"
 #include "platform/AudioFileReader.h"
 #include "platform/FileOperations.h"
+#include "platform/WorkerPool.h"
 #include "reference/ReferenceTrackManager.h"
 #include "reference/SpectralAnalyzer.h"
 
@@ -111,7 +111,7 @@ bool BatchProcessor::isKnownPath(const fs::path& normalisedPath) const {
 
 void BatchProcessor::addNext() {
     // Several songs are opened and measured at once; they join the list in the order given.
-    const int parallel = std::max(2, QThreadPool::globalInstance()->maxThreadCount());
+    const int parallel = std::max(2, workerPool().maxThreadCount());
     while (!addQueue_.empty() && static_cast<int>(adding_.size()) < parallel) {
         const fs::path path = addQueue_.front();
         addQueue_.erase(addQueue_.begin());
@@ -121,7 +121,7 @@ void BatchProcessor::addNext() {
 
         QPointer<BatchProcessor> self(this);
         const uint64_t generation = addGeneration_;
-        QThreadPool::globalInstance()->start([self, path, generation] {
+        workerPool().start([self, path, generation] {
             std::optional<AudioFileDetails> details;
             if (auto reader = AudioFileReader::open(path)) {
                 const AudioFormat format = reader.value()->processingFormat();
@@ -351,7 +351,7 @@ void BatchProcessor::startEntry(size_t k) {
         return flag->_isCancelled;
     };
 
-    QThreadPool::globalInstance()->start(
+    workerPool().start(
         [self, k, n, input = *input, settings = batch.settings, withEQ = batch.withEQ,
          withReference = batch.withReference, exportM4A = batch.exportM4A, eq = batch.eq,
          referenceSpectrum, updater, isCancelled, generation,

@@ -2,11 +2,11 @@
 
 #include <QCoreApplication>
 #include <QPointer>
-#include <QThreadPool>
 #include <QTimer>
 
 #include "reference/ReferenceProfileStore.h"
 #include "reference/ReferenceTrackAnalysis.h"
+#include "platform/WorkerPool.h"
 
 namespace korvanta {
 
@@ -81,7 +81,7 @@ void ReferenceTrackManager::loadReferenceTrack(const std::filesystem::path& path
     ++loadsRunning_;
     if (loadsRunning_ == 1) emit isLoadingChanged();
     QPointer<ReferenceTrackManager> self(this);
-    QThreadPool::globalInstance()->start([self, path] {
+    workerPool().start([self, path] {
         auto analysis = analyzeReferenceTrack(path, [self](const AudioStats& stats) {
             onMainThread([self, lufs = stats.lufs] {
                 if (self) self->setReferenceLUFS(lufs);
@@ -113,7 +113,7 @@ void ReferenceTrackManager::loadReferenceTrack(const std::filesystem::path& path
 void ReferenceTrackManager::analyzeCurrentTrack(const QString& path, bool isOriginal) {
     QPointer<ReferenceTrackManager> self(this);
     const std::filesystem::path file = path.toStdString();
-    QThreadPool::globalInstance()->start([self, file, isOriginal] {
+    workerPool().start([self, file, isOriginal] {
         auto spectra = analyzeTrackSpectra(file);
         onMainThread([self, isOriginal, spectra = std::move(spectra)] {
             if (!self) return;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "support/TestAudio.h"
@@ -45,6 +46,30 @@ TEST(CleanupManager, RemovesRenderingsByNameOrEveryAudioFile) {
         EXPECT_TRUE(fs::exists(folder / "stems" / "stem_master.wav"))
             << "only direct children are considered; a sub-folder is left whole";
     }
+}
+
+TEST(CleanupManager, BackgroundPassFreesNamesAtOnceAndSparesANewRenderingOfTheSameName) {
+    test::ScratchFolder folder;
+    for (const char* name : {"a_master.wav", "b_final.m4a", "take.wav", "notes.txt"}) touch(folder / name);
+
+    CleanupManager::cleanupTempFilesInBackground(false, folder.path());
+    EXPECT_FALSE(fs::exists(folder / "a_master.wav")) << "gone from its name before the call returns";
+    EXPECT_FALSE(fs::exists(folder / "b_final.m4a"));
+    EXPECT_TRUE(fs::exists(folder / "take.wav"));
+    touch(folder / "a_master.wav");  // the next batch renders the same song again
+
+    CleanupManager::waitForBackgroundCleanup();
+    EXPECT_TRUE(fs::exists(folder / "a_master.wav"));
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(folder.path())) left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"a_master.wav", "notes.txt", "take.wav"})) << "no discard folder stays";
+
+    fs::create_directory(folder / ".discarded-1-1");  // left by a run that was killed
+    touch(folder / ".discarded-1-1" / "old_master.wav");
+    CleanupManager::cleanupTempFiles(true, folder.path());
+    EXPECT_FALSE(fs::exists(folder / ".discarded-1-1"));
+    EXPECT_TRUE(fs::exists(folder / "notes.txt"));
 }
 
 TEST(CleanupManager, MissingFolderIsReportedAndNothingElseHappens) {

@@ -1,7 +1,7 @@
 #include "mastering/BatchProcessor.h"
 
 #include <QSignalSpy>
-#include <QThreadPool>
+#include "platform/WorkerPool.h"
 
 #include <gtest/gtest.h>
 
@@ -135,7 +135,7 @@ protected:
 
     void TearDown() override {
         // Workers still running would outlive the fake operation and the scratch folder.
-        QThreadPool::globalInstance()->waitForDone();
+        workerPool().waitForDone();
         test::drainEvents();
         EXPECT_GT(watch.seen(), 0);
         EXPECT_EQ(watch.offMainThread(), 0) << "published fields change on the main thread only";
@@ -535,7 +535,7 @@ TEST_F(BatchProcessorTest, DestroyingTheProcessorDuringABatchDropsItsResults) {
     processor.reset();
     release.open();
     ASSERT_TRUE(waitUntil([&] { return returned.load(); }));
-    QThreadPool::globalInstance()->waitForDone();
+    workerPool().waitForDone();
     test::drainEvents();
     EXPECT_EQ(cancelledAfterDestruction, 0) << "a processor that is gone reads as not cancelled";
     EXPECT_EQ(fake.calls().size(), 1u) << "the batch does not go on without its processor";

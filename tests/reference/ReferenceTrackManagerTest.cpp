@@ -1,7 +1,7 @@
 #include "reference/ReferenceTrackManager.h"
 
 #include <QSignalSpy>
-#include <QThreadPool>
+#include "platform/WorkerPool.h"
 
 #include <gtest/gtest.h>
 
@@ -55,7 +55,7 @@ struct MainThreadWatch {
 class ReferenceTrackManagerTest : public ::testing::Test {
 protected:
     void TearDown() override {
-        QThreadPool::globalInstance()->waitForDone();
+        workerPool().waitForDone();
         test::drainEvents();
         EXPECT_GT(watch.seen, 0);
         EXPECT_EQ(watch.off, 0) << "published fields change on the main thread only";

@@ -37,6 +37,7 @@ Item {
                         delegate: PresetCard {
                             required property int index
                             required property var modelData
+                            objectName: "preset-" + modelData.title
                             Layout.fillWidth: true
                             title: modelData.title
                             lufs: modelData.lufs

@@ -1,0 +1,74 @@
+// Entry point of the screens' Qt Quick tests (tests/ui/qml/tst_*.qml), run offscreen.
+//
+// Every test file sees the module "Korvanta" and a `testSupport` object that writes short songs
+// and makes the settings panel's model, which QML cannot make itself. Preferences live in memory,
+// so the user's own settings are never touched.
+#include <QQmlContext>
+#include <QQmlEngine>
+#include <QtQml/qqmlextensionplugin.h>
+#include <QtQuickTest/quicktest.h>
+
+#include <memory>
+
+#include "app/AudioSettingsManager.h"
+#include "app/SettingsViewModel.h"
+#include "mastering/BatchProcessor.h"
+#include "platform/Preferences.h"
+#include "support/TestAudio.h"
+
+Q_IMPORT_QML_PLUGIN(KorvantaPlugin)
+
+namespace {
+
+using namespace korvanta;
+
+class TestSupport : public QObject {
+    Q_OBJECT
+public:
+    explicit TestSupport(std::shared_ptr<MemoryPreferences> store) : store_(std::move(store)) {}
+
+    // A new folder holding `count` two-second stereo songs (quiet noise, so mastering is quick).
+    Q_INVOKABLE QString songFolder(int count) {
+        folders_.push_back(std::make_unique<test::ScratchFolder>());
+        const auto& folder = *folders_.back();
+        for (int i = 0; i < count; ++i) {
+            const auto signal = test::makeNoise(44100.0, 2, 2.0, 0.05f, uint32_t(i + 1));
+            test::writeWav(folder / ("song " + std::to_string(i + 1) + ".wav"), signal,
+                           WavSampleFormat::int16);
+        }
+        return QString::fromStdString(folder.path().string());
+    }
+
+    Q_INVOKABLE QObject* settingsModel(AudioSettingsManager* settings, BatchProcessor* batch) {
+        return new SettingsViewModel(settings, batch, *store_, this);
+    }
+
+
+private:
+    std::shared_ptr<MemoryPreferences> store_;
+    std::vector<std::unique_ptr<test::ScratchFolder>> folders_;
+};
+
+class Setup : public QObject {
+    Q_OBJECT
+public slots:
+    void applicationAvailable() {
+        store_ = std::make_shared<MemoryPreferences>();
+        installSharedPreferences(store_);
+    }
+    void qmlEngineAvailable(QQmlEngine* engine) {
+        engine->addImportPath(QStringLiteral("qrc:/"));
+        support_ = std::make_unique<TestSupport>(store_);
+        engine->rootContext()->setContextProperty(QStringLiteral("testSupport"), support_.get());
+    }
+
+private:
+    std::shared_ptr<MemoryPreferences> store_;
+    std::unique_ptr<TestSupport> support_;
+};
+
+}  // namespace
+
+QUICK_TEST_MAIN_WITH_SETUP(korvanta_screens, Setup)
+
+#include "QmlTestMain.moc"
