@@ -198,13 +198,13 @@ int main(int argc, char** argv) {
     view->importPaths({songs});
     waitFor([&] { return !batch->isAddingFiles() && batch->fileCount() > 0; });
     if (QObject* toasts = qml.singletonInstance<QObject*>(qmlTypeId("Korvanta", 1, 0, "ToastManager"))) {
-        QMetaObject::invokeMethod(toasts, "show", Q_ARG(QVariant, QStringLiteral("All data cleaned\nApp restored to default state")),
-                                  Q_ARG(QVariant, 0), Q_ARG(QVariant, 3.0));
+        QMetaObject::invokeMethod(toasts, "show", Q_ARG(QString, QStringLiteral("All data cleaned\nApp restored to default state")),
+                                  Q_ARG(int, 0), Q_ARG(double, 3.0));
     }
     shot("toast.png");
     for (const char* id : {"original", "dark", "ocean", "sunset", "forest", "teal"}) {
         QObject* themes = qml.singletonInstance<QObject*>(qmlTypeId("Korvanta", 1, 0, "ThemeManager"));
-        if (themes) themes->setProperty("currentThemeId", QString::fromLatin1(id));
+        if (themes) QMetaObject::invokeMethod(themes, "applyTheme", Q_ARG(QString, QString::fromLatin1(id)));
         shot(QStringLiteral("theme-%1.png").arg(QString::fromLatin1(id)));
     }
     NotificationCenter::shared()->post(notifications::kApplicationWillTerminate);
