@@ -20,7 +20,7 @@ AppTheme originalTheme() {
         .textSecondary = {0xa7abc3},
         .success = {0x2ecc71},
         .warning = {0xf1c40f},
-        .error = {0xff5e57},
+        .error = {0xf24c4c},
         .info = {0x48dbfb},
         .lufsColor = {0x48dbfb},
         .rmsColor = {0xa29bfe},
@@ -67,7 +67,7 @@ AppTheme oceanBlueTheme() {
     return AppTheme{
         .id = "ocean",
         .name = "Ocean Blue",
-        .primary = {0x1e6fd9},
+        .primary = {0x2f80e8},
         .secondary = {0x5aa9e6},
         .accent = {0x2ee6d6},
         .background = {0x06182b},
@@ -78,7 +78,7 @@ AppTheme oceanBlueTheme() {
         .textSecondary = {0x9fbad6},
         .success = {0x2fd19a},
         .warning = {0xffc857},
-        .error = {0xff6b6b},
+        .error = {0xec5b5b},
         .info = {0x4cc9f0},
         .lufsColor = {0x4cc9f0},
         .rmsColor = {0x8fa8ff},
@@ -91,7 +91,7 @@ AppTheme oceanBlueTheme() {
     };
 }
 
-// Near-black with gold, amber and champagne (its id is older than its name).
+// Near-black with gold, amber, coral and champagne (its id is older than its name).
 AppTheme sunsetPurpleTheme() {
     return AppTheme{
         .id = "sunset",
@@ -115,7 +115,7 @@ AppTheme sunsetPurpleTheme() {
         .stereoColor = {0x7fc8a9},
         .originalMode = {0xe6dcc3},
         .masterMode = {0xd4a72c},
-        .finalMode = {0xff8a4c},
+        .finalMode = {0xff7f6e},
         .eqMode = {0x7fb8e6},
     };
 }
@@ -136,7 +136,7 @@ AppTheme forestGreenTheme() {
         .textSecondary = {0xa3bfae},
         .success = {0x5fd38d},
         .warning = {0xf0c04a},
-        .error = {0xf0695c},
+        .error = {0xe8544f},
         .info = {0x6cc3e0},
         .lufsColor = {0x8fd694},
         .rmsColor = {0xc3e07a},
@@ -165,7 +165,7 @@ AppTheme tealDreamTheme() {
         .textSecondary = {0x98c4bf},
         .success = {0x4ade80},
         .warning = {0xfbbf24},
-        .error = {0xf87171},
+        .error = {0xea5e5e},
         .info = {0x67e8f9},
         .lufsColor = {0x67e8f9},
         .rmsColor = {0xc4b5fd},
