@@ -35,7 +35,7 @@ ApplicationWindow {
     palette.highlight: ThemeManager.currentTheme.primary
     palette.highlightedText: ThemeManager.labelColorOn(ThemeManager.currentTheme.primary)
     palette.light: Qt.lighter(ThemeManager.currentTheme.elementBackground, 1.6)
-    palette.midlight: ThemeManager.currentTheme.elementBackground
+    palette.midlight: Qt.tint(ThemeManager.currentTheme.elementBackground, Theme.alpha(ThemeManager.currentTheme.textSecondary, 0.35))
     palette.mid: ThemeManager.currentTheme.textSecondary
     palette.dark: ThemeManager.currentTheme.primary
     palette.shadow: "#000000"

@@ -172,6 +172,8 @@ int main(int argc, char** argv) {
     QObject* themes = qml.singletonInstance<QObject*>(qmlTypeId("Korvanta", 1, 0, "ThemeManager"));
     if (themes) QMetaObject::invokeMethod(themes, "applyTheme", Q_ARG(QString, QStringLiteral("sunset")));
     panelShot("settings-sunset.png");
+    if (!panels().isEmpty()) panels().last()->resize(400, 980);  // every section at once
+    panelShot("settings-full-sunset.png");
     shot("results-sunset.png");
     if (themes) QMetaObject::invokeMethod(themes, "applyTheme", Q_ARG(QString, QStringLiteral("original")));
     view->toggleSettings();
