@@ -16,6 +16,7 @@
 #include "support/QtTestSupport.h"
 #include "ui/EngineSetup.h"
 #include "ui/theme/BuiltInThemes.h"
+#include "ui/theme/ToastManager.h"
 
 Q_IMPORT_QML_PLUGIN(KorvantaPlugin)
 
@@ -162,8 +163,9 @@ TEST_F(ThemeManagerTest, AnUnknownIdKeepsTheThemeButStillNotifies) {
     EXPECT_EQ(posts(), 2);
 }
 
-// The screens bind ThemeManager.currentTheme.<colour>; a change of theme must reach them.
-TEST_F(ThemeManagerTest, QmlBindingsFollowTheSharedManager) {
+// The screens bind ThemeManager.currentTheme.<colour> (a change of theme must reach them) and
+// call ToastManager.show(message, ToastManager.<kind>, seconds).
+TEST_F(ThemeManagerTest, QmlBindingsFollowTheSharedManagers) {
     installSharedPreferences(std::make_shared<MemoryPreferences>());
     QQmlApplicationEngine engine;
     setUpEngine(engine);
@@ -172,12 +174,16 @@ TEST_F(ThemeManagerTest, QmlBindingsFollowTheSharedManager) {
                       "  property color card: ThemeManager.currentTheme.cardBackground\n"
                       "  property string id: ThemeManager.currentThemeId\n"
                       "  property int themes: ThemeManager.availableThemes.length\n"
-                      "  property string font: Theme.fontFamily\n}\n",
+                      "  property string font: Theme.fontFamily\n"
+                      "  Component.onCompleted: ToastManager.show(\"Saved\", ToastManager.warning, 2.0)\n}\n",
                       QUrl(QStringLiteral("qrc:/test/Binding.qml")));
     std::unique_ptr<QObject> object(component.create());
     ASSERT_TRUE(object) << component.errorString().toStdString();
     EXPECT_EQ(object->property("themes").toInt(), 6);
     EXPECT_FALSE(object->property("font").toString().isEmpty());
+    ASSERT_GT(ToastManager::shared()->count(), 0) << "the screens' form of show() reaches the manager";
+    EXPECT_EQ(ToastManager::shared()->messages().back().type, ToastManager::ToastType::Warning);
+    EXPECT_EQ(ToastManager::shared()->messages().back().duration, 2.0);
     ThemeManager::shared()->applyTheme(QStringLiteral("dark"));
     EXPECT_EQ(object->property("id").toString(), QStringLiteral("dark"));
     EXPECT_EQ(object->property("card").value<QColor>(), ThemeColors::toQColor(findBuiltInTheme("dark")->cardBackground));

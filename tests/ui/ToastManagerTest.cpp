@@ -29,7 +29,7 @@ protected:
         return out;
     }
     std::shared_ptr<test::ManualDelays> delays = test::installManualDelays();
-    ToastManager toasts;
+    ToastManager toasts{nullptr};
 };
 
 TEST_F(ToastManagerTest, EachToastLeavesAfterItsOwnDuration) {

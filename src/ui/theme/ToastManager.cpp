@@ -7,7 +7,7 @@
 namespace korvanta {
 
 ToastManager* ToastManager::shared() {
-    static ToastManager* instance = new ToastManager;
+    static ToastManager* instance = new ToastManager(nullptr);
     return instance;
 }
 

@@ -41,7 +41,8 @@ public:
 
     static ToastManager* shared();
     static ToastManager* create(QQmlEngine*, QJSEngine* engine);
-    explicit ToastManager(QObject* parent = nullptr);
+    // No default argument: QML would make its own instance instead of taking shared().
+    explicit ToastManager(QObject* parent);
 
     // Appends the message and schedules its dismissal `duration` seconds later (a negative or
     // non-finite duration counts as 0). The same message may be shown more than once.
