@@ -3,6 +3,7 @@
 #include <QQuickImageProvider>
 
 #include "app/SettingsWindowManager.h"
+#include "ui/AppFonts.h"
 #include "ui/panels/QuickPanel.h"
 
 namespace korvanta {
@@ -25,6 +26,7 @@ public:
 }  // namespace
 
 void setUpEngine(QQmlApplicationEngine& engine) {
+    appFonts();  // before any text is laid out
     engine.addImportPath(QStringLiteral("qrc:/"));  // where the module "Korvanta" lives
     engine.addImageProvider(QStringLiteral("artwork"), new ArtworkImageProvider);
     PanelFactory::install(std::make_shared<QuickPanelFactory>(&engine));

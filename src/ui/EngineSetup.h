@@ -1,5 +1,5 @@
-// What every engine that shows the window needs: the module's import path, the image provider
-// of the cover art and the factory of the floating panels.
+// What every engine that shows the window needs: the fonts, the module's import path, the image
+// provider of the cover art and the factory of the floating panels.
 #pragma once
 
 #include <QQmlApplicationEngine>

@@ -168,6 +168,14 @@ int main(int argc, char** argv) {
     // Settings and guide over the results.
     view->toggleSettings();
     panelShot("settings.png");
+    // A change of theme restyles the open panel and the window behind it.
+    QObject* themes = qml.singletonInstance<QObject*>(qmlTypeId("Korvanta", 1, 0, "ThemeManager"));
+    if (themes) QMetaObject::invokeMethod(themes, "applyTheme", Q_ARG(QString, QStringLiteral("sunset")));
+    panelShot("settings-sunset.png");
+    if (!panels().isEmpty()) panels().last()->resize(400, 980);  // every section at once
+    panelShot("settings-full-sunset.png");
+    shot("results-sunset.png");
+    if (themes) QMetaObject::invokeMethod(themes, "applyTheme", Q_ARG(QString, QStringLiteral("original")));
     view->toggleSettings();
     view->showGuide();
     shot("guide.png");
@@ -198,13 +206,15 @@ int main(int argc, char** argv) {
     view->importPaths({songs});
     waitFor([&] { return !batch->isAddingFiles() && batch->fileCount() > 0; });
     if (QObject* toasts = qml.singletonInstance<QObject*>(qmlTypeId("Korvanta", 1, 0, "ToastManager"))) {
-        QMetaObject::invokeMethod(toasts, "show", Q_ARG(QVariant, QStringLiteral("All data cleaned\nApp restored to default state")),
-                                  Q_ARG(QVariant, 0), Q_ARG(QVariant, 3.0));
+        QMetaObject::invokeMethod(toasts, "show", Q_ARG(QString, QStringLiteral("All data cleaned\nApp restored to default state")),
+                                  Q_ARG(int, 0), Q_ARG(double, 3.0));
+        settle(300);
+        QMetaObject::invokeMethod(toasts, "show", Q_ARG(QString, QStringLiteral("Maximum 50 files allowed...")),
+                                  Q_ARG(int, 1), Q_ARG(double, 2.0));
     }
     shot("toast.png");
     for (const char* id : {"original", "dark", "ocean", "sunset", "forest", "teal"}) {
-        QObject* themes = qml.singletonInstance<QObject*>(qmlTypeId("Korvanta", 1, 0, "ThemeManager"));
-        if (themes) themes->setProperty("currentThemeId", QString::fromLatin1(id));
+        if (themes) QMetaObject::invokeMethod(themes, "applyTheme", Q_ARG(QString, QString::fromLatin1(id)));
         shot(QStringLiteral("theme-%1.png").arg(QString::fromLatin1(id)));
     }
     NotificationCenter::shared()->post(notifications::kApplicationWillTerminate);

@@ -45,7 +45,7 @@ AbstractButton {
                 visible: root.iconName !== ""
                 name: root.iconName
                 size: root.fontSize + 4
-                color: root.outlined ? root.tint : Theme.onAccent
+                color: root.outlined ? root.tint : ThemeManager.labelColorOn(root.tint)
             }
             Text {
                 anchors.verticalCenter: parent.verticalCenter
@@ -54,7 +54,7 @@ AbstractButton {
                 font.pixelSize: root.fontSize
                 font.weight: Font.Bold
                 font.letterSpacing: 0.5
-                color: root.outlined ? root.tint : Theme.onAccent
+                color: root.outlined ? root.tint : ThemeManager.labelColorOn(root.tint)
             }
         }
     }

@@ -1,7 +1,11 @@
 pragma Singleton
 import QtQuick
+import Korvanta
+// Fonts, sizes, spacings and durations every screen shares; the colours live in
+// ThemeManager.currentTheme.
 QtObject {
-    readonly property string fontFamily: "Inter"
+    // Inter when it is installed, the system's font otherwise.
+    readonly property string fontFamily: AppFonts.text
     readonly property int fontTiny: 9
     readonly property int fontCaption: 11
     readonly property int fontSmall: 12
