@@ -59,6 +59,7 @@ Item {
                         model: ThemeManager.availableThemes
                         delegate: PillButton {
                             required property var modelData
+                            objectName: "theme-" + modelData.id
                             text: modelData.name
                             tint: modelData.id === ThemeManager.currentThemeId ? ThemeManager.currentTheme.accent
                                                                                 : ThemeManager.currentTheme.textSecondary

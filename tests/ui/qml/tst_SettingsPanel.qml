@@ -42,5 +42,16 @@ Item {
             keyClick(Qt.Key_Return)
             compare(selected(view), ["Club"])
         }
+
+        function test_choosingAThemeRedrawsWhatIsOnScreen() {
+            const view = createTemporaryObject(panel, root)
+            const before = grabImage(root)
+            const background = String(ThemeManager.currentTheme.cardBackground)
+            mouseClick(findChild(view, "theme-ocean"))
+            tryCompare(ThemeManager, "currentThemeId", "ocean")
+            verify(String(ThemeManager.currentTheme.cardBackground) !== background, background)
+            tryVerify(() => !grabImage(root).equals(before), 2000, "the open panel is drawn again in the new colours")
+            ThemeManager.applyTheme("original")
+        }
     }
 }
