@@ -151,7 +151,7 @@ void SettingsViewModel::chooseArtworkFile(const QUrl& file) {
     isLoadingArtwork_ = true;
     emit isLoadingArtworkChanged();
     QPointer<SettingsViewModel> self(this);
-    workerPool().start([self, path] {
+    runOnWorker([self, path] {
         std::optional<Bytes> accepted;
         QFile input(path);
         // Cover images are small; anything beyond 64 MB is not one.

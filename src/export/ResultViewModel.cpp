@@ -295,7 +295,7 @@ void ResultViewModel::exportFile(size_t index, int pairCount) {
     const uint64_t run = exportRun_;
     const QString id = QString::fromStdString(song.id);
     Preferences* store = &store_;
-    workerPool().start([self, run, index, pairCount, id, source = *source, destination,
+    runOnWorker([self, run, index, pairCount, id, source = *source, destination,
                                           format, artwork, store] {
         enum class Outcome { written, failed, sourceMissing, notReplaced } outcome = Outcome::failed;
         std::error_code ec;

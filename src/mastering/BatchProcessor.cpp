@@ -121,7 +121,7 @@ void BatchProcessor::addNext() {
 
         QPointer<BatchProcessor> self(this);
         const uint64_t generation = addGeneration_;
-        workerPool().start([self, path, generation] {
+        runOnWorker([self, path, generation] {
             std::optional<AudioFileDetails> details;
             if (auto reader = AudioFileReader::open(path)) {
                 const AudioFormat format = reader.value()->processingFormat();
@@ -351,7 +351,7 @@ void BatchProcessor::startEntry(size_t k) {
         return flag->_isCancelled;
     };
 
-    workerPool().start(
+    runOnWorker(
         [self, k, n, input = *input, settings = batch.settings, withEQ = batch.withEQ,
          withReference = batch.withReference, exportM4A = batch.exportM4A, eq = batch.eq,
          referenceSpectrum, updater, isCancelled, generation,

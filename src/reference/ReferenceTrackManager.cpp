@@ -81,7 +81,7 @@ void ReferenceTrackManager::loadReferenceTrack(const std::filesystem::path& path
     ++loadsRunning_;
     if (loadsRunning_ == 1) emit isLoadingChanged();
     QPointer<ReferenceTrackManager> self(this);
-    workerPool().start([self, path] {
+    runOnWorker([self, path] {
         auto analysis = analyzeReferenceTrack(path, [self](const AudioStats& stats) {
             onMainThread([self, lufs = stats.lufs] {
                 if (self) self->setReferenceLUFS(lufs);
@@ -113,7 +113,7 @@ void ReferenceTrackManager::loadReferenceTrack(const std::filesystem::path& path
 void ReferenceTrackManager::analyzeCurrentTrack(const QString& path, bool isOriginal) {
     QPointer<ReferenceTrackManager> self(this);
     const std::filesystem::path file = path.toStdString();
-    workerPool().start([self, file, isOriginal] {
+    runOnWorker([self, file, isOriginal] {
         auto spectra = analyzeTrackSpectra(file);
         onMainThread([self, isOriginal, spectra = std::move(spectra)] {
             if (!self) return;

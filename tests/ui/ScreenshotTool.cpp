@@ -144,9 +144,10 @@ int main(int argc, char** argv) {
     view->importPaths(many);
     shot("alert-max-files.png");
 
-    // The second song waits part-way while the processing screen is taken.
+    // The first song waits part-way while the processing screen is taken: its row shows the
+    // progress, the next one waits.
     std::atomic<bool> hold{true};
-    const fs::path held = batch->audioFiles()[1].url;
+    const fs::path held = batch->audioFiles()[0].url;
     batch->setMasteringOperation([&hold, held](const fs::path& input, const DJMasteringSettings& settings,
                                                bool finalMode, const std::optional<EQSettings>& eq,
                                                const std::shared_ptr<ProgressUpdater>& progress,
@@ -158,7 +159,7 @@ int main(int argc, char** argv) {
         return AudioProcessor::masterAudioFile(input, settings, finalMode, eq, progress, isCancelled);
     });
     view->startMasteringProcess();
-    waitFor([&] { return batch->currentIndex() == 1 && batch->currentFileProgress() > 0.4; });
+    waitFor([&] { return batch->currentIndex() == 0 && batch->currentFileProgress() > 0.4; });
     shot("processing.png");
     hold = false;
     waitFor([&] { return view->appState() == AppState::result; }, 600);
