@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 
+#include "analysis/PlaybackTap.h"
 #include "engine/AudioEngine.h"
 #include "eq/EQSettings.h"
 #include "platform/Preferences.h"
@@ -35,7 +36,7 @@ struct PlayerEnvironment {
 };
 
 // Main thread only, except where a member says otherwise.
-class AudioPlayerManager : public QObject {
+class AudioPlayerManager : public QObject, public PlaybackTap {
     Q_OBJECT
     // "stopped", "playing" or "paused".
     Q_PROPERTY(QString playbackState READ playbackStateText NOTIFY playbackStateChanged)
@@ -80,6 +81,10 @@ public:
     void setOutputGainDB(float gainDB);
 
     const EQSettings& currentEQSettings() const { return currentEQSettings_; }
+    // What the vectorscope follows.
+    bool isPlayingNow() const override { return isPlaying(); }
+    float playbackProgress() const override { return currentProgress_; }
+    const EQSettings& liveEQSettings() const override { return currentEQSettings_; }
     bool isPlayingOriginal = false;
     bool isPlayingProcessedFile = false;
     double currentSeekPosition() const { return currentSeekPosition_; }
