@@ -63,7 +63,10 @@ uint32_t OutputQueue::pull(float* const* channels, int channelCount, uint32_t fr
         Item front;
         {
             std::lock_guard lock(mutex_);
-            if (items_.empty()) break;
+            if (items_.empty()) {
+                if (framesPulled_.load() > 0) starvedPulls_.fetch_add(1);
+                break;
+            }
             const Item& f = items_.front();
             front.id = f.id;
             front.file = f.file;

@@ -30,6 +30,9 @@ public:
     // Discards everything scheduled and stops playing; the completions of discarded buffers run
     // before this returns (on the calling thread).
     void stop();
+    // Pulls that found nothing scheduled while playing, after the first frame was pulled: the
+    // feed fell behind (or the audio ended).
+    uint64_t starvedPulls() const { return starvedPulls_.load(); }
     // How many times stop() has run: a puller holding converted audio of its own drops it when
     // this changes.
     uint64_t stopCount() const { return stopCount_.load(); }
@@ -66,6 +69,7 @@ private:
     std::atomic<float> volume_{1.0f};
     std::atomic<uint64_t> framesPulled_{0};
     std::atomic<uint64_t> stopCount_{0};
+    std::atomic<uint64_t> starvedPulls_{0};
     std::unique_ptr<PcmBuffer> scratch_;  // pulling thread only
 };
 
