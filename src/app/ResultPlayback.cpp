@@ -48,17 +48,22 @@ ResultPlayback::ResultPlayback(ResultViewModel* results, Preferences& store, QOb
 }
 
 AudioPlayerManager* ResultPlayback::player() {
-    if (!player_) setPlayer(AudioPlayerManager::shared());
+    // Taken up quietly: this runs inside property reads.
+    if (!player_) attachPlayer(AudioPlayerManager::shared());
     return player_;
 }
 
 void ResultPlayback::setPlayer(AudioPlayerManager* player) {
+    attachPlayer(player);
+    emit audioAvailableChanged();
+}
+
+void ResultPlayback::attachPlayer(AudioPlayerManager* player) {
     if (player_) disconnect(player_, nullptr, this, nullptr);
     player_ = player;
     if (!player_) return;
     connect(player_, &AudioPlayerManager::playbackStateChanged, this, &ResultPlayback::playerStateChanged);
     connect(player_, &AudioPlayerManager::isEngineReadyChanged, this, &ResultPlayback::audioAvailableChanged);
-    emit audioAvailableChanged();
 }
 
 VectorscopeManager* ResultPlayback::vectorscope() const {

@@ -85,6 +85,7 @@ signals:
     void matchLevelChanged();
 
 private:
+    void attachPlayer(AudioPlayerManager* player);
     void setPlaying(std::optional<int> index, bool original);
     void playerStateChanged();
     void requestCurrentPlayback();

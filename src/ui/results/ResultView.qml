@@ -94,7 +94,7 @@ Item {
             Layout.fillHeight: true
             clip: true
             cellWidth: Math.floor(width / 2)
-            cellHeight: 150
+            cellHeight: 172
             model: root.results
             interactive: !root.results.isExportAnimating
             boundsBehavior: Flickable.StopAtBounds
