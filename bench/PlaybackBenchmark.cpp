@@ -1,4 +1,4 @@
-// korvanta-bench-playback [--device | --idle]: how the preview player treats the main thread.
+// korvanta-bench-playback [--device | --idle | --load FILE]: how the preview player treats the main thread.
 //
 // Plays a 20-second 96 kHz stereo song through the live equaliser (chunked mode) and reports the
 // time from play() to the first buffer the output pulls, and the longest gap between two ticks of
@@ -60,6 +60,16 @@ int main(int argc, char** argv) {
     // --idle: the same measurement without playing, the machine's own baseline.
     const bool idle = argc > 1 && std::strcmp(argv[1], "--idle") == 0;
     QCoreApplication app(argc, argv);
+    // --load FILE: only how long loadAudio keeps the main thread on that file.
+    if (argc > 2 && std::strcmp(argv[1], "--load") == 0) {
+        PlayerEnvironment environment;
+        environment.output = std::make_unique<FakeAudioOutput>();
+        AudioPlayerManager player(std::move(environment));
+        const auto start = std::chrono::steady_clock::now();
+        player.loadAudio(QUrl::fromLocalFile(QString::fromLocal8Bit(argv[2])));
+        std::printf("loadAudio: %.2f ms (%.1f s of audio)\n", msSince(start), player.duration());
+        return 0;
+    }
     bench::ScratchFolder folder("playback");
     const auto path = folder.path() / "song96k.wav";
     if (!writeSong(path)) {
