@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <utility>
 
 #include "platform/PreferenceKeys.h"
 #include "platform/SerialExecutor.h"
@@ -118,31 +119,48 @@ void AudioPlayerManager::loadAudio(const QUrl& url) {
     stopProgressTimer();
     stop();
     loadedUrl_ = url;
-    auto opened = SharedAudioFile::open(url.isLocalFile() ? url.toLocalFile().toStdString()
-                                                          : url.toString().toStdString());
-    if (!opened) {
-        audioFile_.reset();
-        totalFrameCount_ = 0;
-        setDuration(0.0);
-        setCurrentProgress(0.0f);
-        currentSeekPosition_ = 0.0;
-        return;
-    }
-    audioFile_ = std::move(opened).value();
+    audioFile_.reset();
+    totalFrameCount_ = 0;
+    setDuration(0.0);
+    setCurrentProgress(0.0f);
+    currentSeekPosition_ = 0.0;
+    playbackStartTime_.reset();
+    // Opening may decode a whole compressed stream to count its frames: off the main thread.
+    const uint64_t serial = ++loadSerial_;
+    loading_ = true;
+    const std::filesystem::path path =
+        (url.isLocalFile() ? url.toLocalFile() : url.toString()).toStdString();
+    std::weak_ptr<int> alive = alive_;
+    background_([this, alive, path, serial] {
+        auto opened = SharedAudioFile::open(path);
+        std::shared_ptr<SharedAudioFile> file = opened ? std::move(opened).value() : nullptr;
+        postToMain(alive, [this, serial, file] { fileOpened(serial, file); });
+    });
+}
+
+void AudioPlayerManager::fileOpened(uint64_t serial, std::shared_ptr<SharedAudioFile> file) {
+    if (serial != loadSerial_) return;  // another file was asked for since
+    loading_ = false;
+    const bool playRequested = std::exchange(playWhenLoaded_, false);
+    if (!file) return;  // nothing is loaded: duration 0, play does nothing
+    audioFile_ = std::move(file);
     totalFrameCount_ = static_cast<uint32_t>(
         std::clamp<int64_t>(audioFile_->length(), 0, std::numeric_limits<uint32_t>::max()));
     actualSampleRate_ = audioFile_->processingFormat().sampleRate;
     setDuration(actualSampleRate_ > 0 ? totalFrameCount_ / actualSampleRate_ : 0.0);
-    setCurrentProgress(0.0f);
-    currentSeekPosition_ = 0.0;
-    playbackStartTime_.reset();
     // The output reopens the device only when the format differs from the one it runs with.
     startEngine();
+    emit audioLoaded();
+    if (playRequested) play();
 }
 
 // --- Transport -------------------------------------------------------------------------------
 
 void AudioPlayerManager::play() {
+    if (loading_) {
+        playWhenLoaded_ = true;  // starts as soon as the file is open
+        return;
+    }
     // A device that came back since the last failure is taken up again.
     if (!isEngineReady_) startEngine();
     if (!isEngineReady_ || !audioFile_ || totalFrameCount_ == 0) return;
@@ -191,6 +209,7 @@ void AudioPlayerManager::startPlaybackFromCurrentPosition() {
 }
 
 void AudioPlayerManager::pause() {
+    playWhenLoaded_ = false;
     if (playbackState_ != PlaybackState::playing) return;
     output_->pause();
     setPlaybackState(PlaybackState::paused);
@@ -202,6 +221,7 @@ void AudioPlayerManager::pause() {
 }
 
 void AudioPlayerManager::stop() {
+    playWhenLoaded_ = false;
     stopNode();
     setPlaybackState(PlaybackState::stopped);
     setCurrentProgress(0.0f);

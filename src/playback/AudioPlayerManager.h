@@ -98,9 +98,14 @@ public:
     bool isChunkedRun() const { return chunkedRun_; }
     AudioOutput& output() { return *output_; }
 
-    // Stops, then opens the file; position 0, state stopped. A file that does not open leaves
-    // nothing loaded (duration 0).
+    // Stops, then opens the file on the worker; position 0, state stopped. The duration is 0 until
+    // the file is open (audioLoaded()); a file that does not open leaves nothing loaded.
     Q_INVOKABLE void loadAudio(const QUrl& url);
+    // True from loadAudio until its file is open (or failed to open).
+    bool isLoading() const { return loading_; }
+    // Resumes a paused run or starts one at the current position; asked while the file is still
+    // being opened, it starts once the file is open (unless stop, pause or another load comes
+    // first).
     Q_INVOKABLE void play();
     Q_INVOKABLE void pause();
     Q_INVOKABLE void stop();
@@ -122,6 +127,8 @@ signals:
     void currentFilePeakChanged();
     void isEngineReadyChanged();
     void outputGainDBChanged();
+    // The file of the last loadAudio is open.
+    void audioLoaded();
 
 private:
     // Where a chunked run goes on reading.
@@ -142,6 +149,7 @@ private:
     };
 
     void startEngine();
+    void fileOpened(uint64_t serial, std::shared_ptr<SharedAudioFile> file);
     void startPlaybackFromCurrentPosition();
     void scheduleFirstChunk(int64_t startFrame, uint32_t remainingFrames, uint32_t chunkSize);
     void scheduleNextChunk(const ChunkCursor& cursor);
@@ -194,6 +202,10 @@ private:
     std::optional<double> playbackStartTime_;
     mutable std::mutex generationLock_;
     int64_t processingGeneration_ = 0;  // guarded by generationLock_
+
+    uint64_t loadSerial_ = 0;    // tells the last load's opening from earlier ones
+    bool loading_ = false;
+    bool playWhenLoaded_ = false;
 
     // Every stop of the node starts a new run number: a completion or a prepared chunk of an
     // earlier run never reaches the node again, whatever the generation says.

@@ -56,6 +56,7 @@ TEST_F(VectorscopeFixture, TheFeedFollowsThePlayerAndEmptiesWhileItIsPaused) {
     EXPECT_EQ(feed.pointCount(), 0) << "nothing plays: an empty plot at the first tick";
 
     player->loadAudio(url);
+    ASSERT_TRUE(waitUntil([&] { return !player->isLoading(); }));
     player->play();
     now = 1.0;
     player->updateProgress();
@@ -94,6 +95,7 @@ TEST_F(VectorscopeFixture, OpeningWithNothingPlayingShowsTheEmptyPanelThenAsksFo
 
 TEST_F(VectorscopeFixture, OpeningWhileASongPlaysFollowsItInItsColour) {
     player->loadAudio(url);
+    ASSERT_TRUE(waitUntil([&] { return !player->isLoading(); }));
     player->play();
     manager->currentPlayer = player.get();
     manager->currentURL = url;

@@ -74,6 +74,12 @@ protected:
 
     void TearDown() override { playback->screenDisappeared(); }
 
+    // A play button, then what it set going on the main thread (the file opening).
+    void toggle(int index, bool isOriginal) {
+        playback->togglePlay(index, isOriginal);
+        runPosted();
+    }
+
     QUrl fileUrl(const std::string& name) const {
         return QUrl::fromLocalFile(QString::fromStdString((folder / name).string()));
     }
@@ -105,7 +111,7 @@ protected:
 TEST_F(ResultPlaybackTest, TheLeftColumnPlaysTheOriginalUnprocessedWithItsFigures) {
     managerSettings.isEnabled = true;
     managerSettings.bands[3].gain = 5.0f;
-    playback->togglePlay(0, true);
+    toggle(0, true);
     EXPECT_EQ(player->loadedUrl(), fileUrl("song0.wav"));
     EXPECT_EQ(player->playbackState(), PlaybackState::playing);
     EXPECT_FALSE(player->isChunkedRun()) << "the original never plays through the equaliser";
@@ -126,7 +132,7 @@ TEST_F(ResultPlaybackTest, TheLeftColumnPlaysTheOriginalUnprocessedWithItsFigure
 TEST_F(ResultPlaybackTest, TheRightColumnPlaysTheMasterThroughTheLiveEqualiser) {
     managerSettings.isEnabled = true;
     managerSettings.bands[3].gain = 5.0f;
-    playback->togglePlay(1, false);
+    toggle(1, false);
     EXPECT_EQ(player->loadedUrl(), fileUrl("song1_master.wav"));
     EXPECT_TRUE(player->isChunkedRun());
     EXPECT_EQ(player->currentEQSettings(), managerSettings);
@@ -134,8 +140,8 @@ TEST_F(ResultPlaybackTest, TheRightColumnPlaysTheMasterThroughTheLiveEqualiser) 
     EXPECT_FLOAT_EQ(player->currentFileLUFS(), -9.8f);
 
     managerSettings.isEnabled = false;
-    playback->togglePlay(1, true);
-    playback->togglePlay(1, false);
+    toggle(1, true);
+    toggle(1, false);
     EXPECT_FALSE(player->isChunkedRun()) << "with the equaliser off the master plays as one segment";
     EXPECT_EQ(linked, player.get()) << "linked all the same";
 }
@@ -143,10 +149,10 @@ TEST_F(ResultPlaybackTest, TheRightColumnPlaysTheMasterThroughTheLiveEqualiser) 
 TEST_F(ResultPlaybackTest, InFinalModeTheCardComparesMasterAndFinalUnprocessed) {
     batch->setIsFinalMode(true);
     managerSettings.isEnabled = true;
-    playback->togglePlay(0, true);
+    toggle(0, true);
     EXPECT_EQ(player->loadedUrl(), fileUrl("song0_master.wav"));
     EXPECT_FLOAT_EQ(player->currentFileLUFS(), -9.8f);
-    playback->togglePlay(0, false);
+    toggle(0, false);
     EXPECT_EQ(player->loadedUrl(), fileUrl("song0_final.wav"));
     EXPECT_FALSE(player->isChunkedRun());
     EXPECT_FLOAT_EQ(player->currentFileLUFS(), -8.0f);
@@ -154,19 +160,19 @@ TEST_F(ResultPlaybackTest, InFinalModeTheCardComparesMasterAndFinalUnprocessed) 
 }
 
 TEST_F(ResultPlaybackTest, ThePlayingButtonPausesAndPressingItAgainStartsOver) {
-    playback->togglePlay(0, false);
+    toggle(0, false);
     now = 0.5;
-    playback->togglePlay(0, false);
+    toggle(0, false);
     EXPECT_EQ(player->playbackState(), PlaybackState::paused);
     EXPECT_EQ(playback->playingFileIndex(), -1);
-    playback->togglePlay(0, false);
+    toggle(0, false);
     EXPECT_EQ(player->playbackState(), PlaybackState::playing);
     EXPECT_DOUBLE_EQ(player->currentSeekPosition(), 0.0) << "reloaded from the beginning";
     EXPECT_EQ(playback->playingFileIndex(), 0);
 }
 
 TEST_F(ResultPlaybackTest, SpaceResumesTheLastPlayedCardWhereItPaused) {
-    playback->togglePlay(1, true);
+    toggle(1, true);
     EXPECT_EQ(pullLeft(1000).size(), 1000u);
     now = 0.25;
     playback->togglePlayLast();
@@ -181,9 +187,9 @@ TEST_F(ResultPlaybackTest, SpaceResumesTheLastPlayedCardWhereItPaused) {
 }
 
 TEST_F(ResultPlaybackTest, TheOtherColumnStopsTheFirstAndPlaysFromTheStart) {
-    playback->togglePlay(0, true);
+    toggle(0, true);
     (void)pullLeft(2000);
-    playback->togglePlay(0, false);
+    toggle(0, false);
     EXPECT_TRUE(playback->playingFileIndex() == 0 && !playback->playingOriginal());
     const auto heard = pullLeft(10);
     ASSERT_EQ(heard.size(), 10u);
@@ -198,7 +204,7 @@ struct TapCase {
 class SeekTapTest : public ResultPlaybackTest, public ::testing::WithParamInterface<TapCase> {};
 
 TEST_P(SeekTapTest, TheBarLeavesFivePercentMarginsAtBothEnds) {
-    playback->togglePlay(0, false);
+    toggle(0, false);
     playback->seekTap(0, GetParam().x, 200.0);
     EXPECT_FLOAT_EQ(player->currentProgress(), GetParam().fraction);
 }
@@ -208,13 +214,13 @@ INSTANTIATE_TEST_SUITE_P(Taps, SeekTapTest,
                                            TapCase{100, 0.5f}, TapCase{190, 1.0f}, TapCase{200, 1.0f}));
 
 TEST_F(ResultPlaybackTest, TapsOnACardThatIsNotPlayingAreIgnored) {
-    playback->togglePlay(0, false);
+    toggle(0, false);
     playback->seekTap(1, 100, 200);
     EXPECT_FLOAT_EQ(player->currentProgress(), 0.0f);
 }
 
 TEST_F(ResultPlaybackTest, TheEndOfTheSongClearsThePlayingCard) {
-    playback->togglePlay(0, false);
+    toggle(0, false);
     now = 1.0;
     player->updateProgress();
     runPosted();
@@ -245,7 +251,7 @@ TEST_P(MatchLevelTest, TheLeftColumnPlaysAtTheRightColumnsLoudness) {
     EXPECT_TRUE(store.boolValue(keys::kMatchLevelEnabled).value_or(false));
     EXPECT_EQ(playback->matchGainText(0), QString::fromLatin1(c.text));
 
-    playback->togglePlay(0, true);
+    toggle(0, true);
     EXPECT_FLOAT_EQ(player->outputGainDB(), c.gain);
     const Signal& left = c.finalMode ? master[0] : original[0];
     const float gain = std::pow(10.0f, c.gain / 20.0f);
@@ -253,10 +259,10 @@ TEST_P(MatchLevelTest, TheLeftColumnPlaysAtTheRightColumnsLoudness) {
     ASSERT_EQ(heard.size(), 4000u);
     for (size_t i = 0; i < heard.size(); ++i) ASSERT_EQ(heard[i], left.channels[0][i] * gain) << i;
 
-    playback->togglePlay(0, false);
+    toggle(0, false);
     EXPECT_FLOAT_EQ(player->outputGainDB(), 0.0f) << "the right column plays as it is";
     playback->setMatchLevel(false);
-    playback->togglePlay(0, true);
+    toggle(0, true);
     EXPECT_FLOAT_EQ(player->outputGainDB(), 0.0f) << "off: nothing changes";
 }
 
@@ -275,7 +281,7 @@ TEST_F(ResultPlaybackTest, TheMatchLevelChoiceIsReadBackFromTheStore) {
 TEST_F(ResultPlaybackTest, ARequestForTheCurrentPlaybackPointsThePinnedVectorscopeAtIt) {
     NotificationCenter::shared()->post(QString::fromLatin1(notifications::kRequestCurrentPlayback));
     EXPECT_FALSE(scope->hasPanel()) << "nothing plays: nothing happens";
-    playback->togglePlay(1, true);
+    toggle(1, true);
     NotificationCenter::shared()->post(QString::fromLatin1(notifications::kRequestCurrentPlayback));
     ASSERT_TRUE(scope->currentAnalyzer());
     EXPECT_EQ(scope->currentAnalyzer()->url(), fileUrl("song1.wav"));
@@ -286,7 +292,7 @@ TEST_F(ResultPlaybackTest, ARequestForTheCurrentPlaybackPointsThePinnedVectorsco
 
 TEST_F(ResultPlaybackTest, AVisibleVectorscopeFollowsTheNewCardUnpinned) {
     scope->showEmptyVectorscope();
-    playback->togglePlay(0, false);
+    toggle(0, false);
     ASSERT_TRUE(scope->currentAnalyzer());
     EXPECT_EQ(scope->currentAnalyzer()->url(), fileUrl("song0_master.wav"));
     EXPECT_FALSE(scope->isPinned());
@@ -294,7 +300,7 @@ TEST_F(ResultPlaybackTest, AVisibleVectorscopeFollowsTheNewCardUnpinned) {
 }
 
 TEST_F(ResultPlaybackTest, TheExportStopsWhatPlays) {
-    playback->togglePlay(0, false);
+    toggle(0, false);
     results->startExportAll();  // normal mode: the folder chooser opens
     EXPECT_EQ(player->playbackState(), PlaybackState::stopped);
     EXPECT_EQ(playback->playingFileIndex(), -1);
@@ -309,7 +315,9 @@ TEST_F(ResultPlaybackTest, WithoutADeviceTheScreenSaysSoAndNothingPlays) {
     QSignalSpy availability(playback.get(), &ResultPlayback::audioAvailableChanged);
     playback->setPlayer(&silent);
     EXPECT_FALSE(playback->audioAvailable());
-    playback->togglePlay(0, true);
+    toggle(0, true);
+    ASSERT_TRUE(waitUntil([&] { return !silent.isLoading(); }));
+    EXPECT_GT(silent.duration(), 0.0) << "the file opened";
     EXPECT_EQ(silent.playbackState(), PlaybackState::stopped);
     playback->setPlayer(player.get());
 }

@@ -80,7 +80,7 @@ TEST_F(PlayerTest, StartsWithTheInitialFiguresAndAReadyDevice) {
 
 TEST_F(PlayerTest, WithoutTheEqualiserTheFilePlaysAsOneSegmentSampleBySample) {
     const Signal input = song();
-    player->loadAudio(writeSong("a.wav", input));
+    load(writeSong("a.wav", input));
     EXPECT_DOUBLE_EQ(player->duration(), double(kFrames) / kRate);
     player->play();
     EXPECT_EQ(player->playbackState(), PlaybackState::playing);
@@ -93,7 +93,7 @@ TEST_F(PlayerTest, WithoutTheEqualiserTheFilePlaysAsOneSegmentSampleBySample) {
 TEST_F(PlayerTest, WithTheEqualiserAMasterPlaysInEqualisedChunksOneQueuedAhead) {
     const Signal input = song();
     player->updateEQSettings(equaliser());
-    player->loadAudio(writeSong("a_master.wav", input));
+    load(writeSong("a_master.wav", input));
     player->play();
     EXPECT_TRUE(player->isChunkedRun());
     EXPECT_EQ(player->processingGeneration(), 1);
@@ -108,7 +108,7 @@ TEST_F(PlayerTest, StereoWideningAloneAlsoPlaysInChunksButUnequalised) {
     s.stereoEnhancementEnabled = true;
     s.stereoWidth = 1.4f;
     player->updateEQSettings(s);
-    player->loadAudio(writeSong("a.wav", input));
+    load(writeSong("a.wav", input));
     player->play();
     EXPECT_TRUE(player->isChunkedRun());
     expectSameAudio(input, pullAll(), "chunks passed through while the equaliser is off");
@@ -117,7 +117,7 @@ TEST_F(PlayerTest, StereoWideningAloneAlsoPlaysInChunksButUnequalised) {
 
 TEST_F(PlayerTest, TheOriginalNeverPlaysInChunks) {
     player->updateEQSettings(equaliser());
-    player->loadAudio(writeSong("a.wav", song()));
+    load(writeSong("a.wav", song()));
     player->isPlayingOriginal = true;
     player->play();
     EXPECT_FALSE(player->isChunkedRun());
@@ -125,7 +125,7 @@ TEST_F(PlayerTest, TheOriginalNeverPlaysInChunks) {
 
 TEST_F(PlayerTest, PauseRecordsThePositionAndPlayResumesWhereTheNodePaused) {
     const Signal input = song();
-    player->loadAudio(writeSong("a.wav", input));
+    load(writeSong("a.wav", input));
     player->play();
     const Signal before = pullAll(30000);
     now += 1.5;
@@ -156,7 +156,7 @@ class SeekTest : public PlayerFixture, public ::testing::WithParamInterface<Seek
 TEST_P(SeekTest, ClampsTheFractionAndRestartsThere) {
     const SeekCase c = GetParam();
     const Signal input = song();
-    player->loadAudio(writeSong("a.wav", input));
+    load(writeSong("a.wav", input));
     player->play();
     (void)pullAll(5000);
     player->seek(c.fraction);
@@ -182,7 +182,7 @@ INSTANTIATE_TEST_SUITE_P(Fractions, SeekTest,
                          });
 
 TEST_F(PlayerTest, ASeekWhileStoppedOrPausedOnlyMovesThePosition) {
-    player->loadAudio(writeSong("a.wav", song()));
+    load(writeSong("a.wav", song()));
     player->seek(0.25f);
     EXPECT_EQ(player->playbackState(), PlaybackState::stopped);
     EXPECT_DOUBLE_EQ(player->currentSeekPosition(), player->duration() * 0.25f);
@@ -193,7 +193,7 @@ TEST_F(PlayerTest, ASeekWhileStoppedOrPausedOnlyMovesThePosition) {
 TEST_F(PlayerTest, ChunksOfASupersededRunAreDiscarded) {
     const Signal input = song();
     player->updateEQSettings(equaliser());
-    player->loadAudio(writeSong("a_master.wav", input));
+    load(writeSong("a_master.wav", input));
     player->play();  // the first chunk is read; its hand-over to the node is still queued
     player->seek(0.5f);
     EXPECT_EQ(player->processingGeneration(), 3) << "first run, the seek, the new run";
@@ -212,14 +212,14 @@ TEST_F(PlayerTest, LateCompletionsOfAStoppedChunkedRunNeverFeedTheNextFile) {
     const Signal first = song();
     const Signal second = makeSine(kRate, 2, 2.0, 440.0, 0.3f);
     player->updateEQSettings(equaliser());
-    player->loadAudio(writeSong("first_master.wav", first));
+    load(writeSong("first_master.wav", first));
     player->play();
     (void)pullAll(1000);
     ASSERT_EQ(output->queue().pendingItems(), 2u);
     const int64_t generation = player->processingGeneration();
 
     player->updateEQSettings(EQSettings{});  // neutral: the next run is a segment
-    player->loadAudio(writeSong("second.wav", second));
+    load(writeSong("second.wav", second));
     player->play();
     EXPECT_EQ(player->processingGeneration(), generation);
     runPosted();  // the discarded chunks' completions arrive now, while the new run plays
@@ -229,7 +229,7 @@ TEST_F(PlayerTest, LateCompletionsOfAStoppedChunkedRunNeverFeedTheNextFile) {
 
 TEST_F(PlayerTest, TurningTheEqualiserOnRestartsAtTheCurrentPositionInChunks) {
     const Signal input = song();
-    player->loadAudio(writeSong("a_master.wav", input));
+    load(writeSong("a_master.wav", input));
     player->play();
     (void)pullAll(44100);
     now += 1.0;
@@ -251,7 +251,7 @@ TEST_F(PlayerTest, TurningTheEqualiserOnRestartsAtTheCurrentPositionInChunks) {
 TEST_F(PlayerTest, TurningTheEqualiserOnForAnOriginalOrARenderingDoesNotRestart) {
     for (bool original : {true, false}) {
         SCOPED_TRACE(original ? "original" : "processed file");
-        player->loadAudio(writeSong("a.wav", song()));
+        load(writeSong("a.wav", song()));
         original ? player->isPlayingOriginal = true : player->isPlayingProcessedFile = true;
         player->play();
         (void)pullAll(1000);
@@ -265,7 +265,7 @@ TEST_F(PlayerTest, TurningTheEqualiserOnForAnOriginalOrARenderingDoesNotRestart)
 TEST_F(PlayerTest, StopResetsTheFilterHistories) {
     const Signal input = song();
     player->updateEQSettings(equaliser());
-    player->loadAudio(writeSong("a_master.wav", input));
+    load(writeSong("a_master.wav", input));
     player->play();
     (void)pullAll(70000);  // the engine's histories now hold the song
     player->stop();
@@ -289,7 +289,7 @@ TEST_F(PlayerTest, StopResetsTheFilterHistories) {
 TEST_F(PlayerTest, ARenderingEqualisedWithTheOriginalSettingsPassesUnchanged) {
     const Signal input = song();
     store.setBool(keys::kProcessedWithOriginalEQ, true);
-    player->loadAudio(writeSong("a_final.wav", input));
+    load(writeSong("a_final.wav", input));
     player->isPlayingProcessedFile = true;
     player->updateEQSettings(equaliser());
     player->play();
@@ -299,7 +299,7 @@ TEST_F(PlayerTest, ARenderingEqualisedWithTheOriginalSettingsPassesUnchanged) {
 }
 
 TEST_F(PlayerTest, ThePlaybackEndsByTheClockAndKeepsTheFlags) {
-    player->loadAudio(writeSong("a.wav", song()));
+    load(writeSong("a.wav", song()));
     player->play();
     player->isPlayingProcessedFile = true;
     QSignalSpy stateChanges(player.get(), &AudioPlayerManager::playbackStateChanged);
@@ -317,20 +317,49 @@ TEST_F(PlayerTest, ThePlaybackEndsByTheClockAndKeepsTheFlags) {
 }
 
 TEST_F(PlayerTest, LoadingWhilePlayingStopsAndResetsThePosition) {
-    player->loadAudio(writeSong("a.wav", song()));
+    load(writeSong("a.wav", song()));
     player->play();
     now += 1.0;
     player->seek(0.4f);
-    player->loadAudio(writeSong("b.wav", makeSine(kRate, 1, 1.0, 220.0, 0.5f)));
+    load(writeSong("b.wav", makeSine(kRate, 1, 1.0, 220.0, 0.5f)));
     EXPECT_EQ(player->playbackState(), PlaybackState::stopped);
     EXPECT_FLOAT_EQ(player->currentProgress(), 0.0f);
     EXPECT_DOUBLE_EQ(player->duration(), 1.0);
     EXPECT_EQ(output->format(), (AudioFormat{kRate, 1})) << "the output follows the file's format";
 }
 
-TEST_F(PlayerTest, AFileThatDoesNotOpenLeavesNothingToPlay) {
+TEST_F(PlayerTest, PlayAskedWhileTheFileOpensStartsOnceItIsOpen) {
+    const Signal input = song();
+    player->loadAudio(writeSong("a.wav", input));
+    EXPECT_TRUE(player->isLoading()) << "the file opens on the worker";
+    EXPECT_DOUBLE_EQ(player->duration(), 0.0);
+    player->play();
+    EXPECT_EQ(player->playbackState(), PlaybackState::stopped);
+    runPosted();
+    EXPECT_FALSE(player->isLoading());
+    EXPECT_EQ(player->playbackState(), PlaybackState::playing);
+    expectSameAudio(input, pullAll(), "played once open");
+}
+
+TEST_F(PlayerTest, OnlyTheLastLoadCountsAndAStopCancelsAPendingPlay) {
     player->loadAudio(writeSong("a.wav", song()));
-    player->loadAudio(QUrl::fromLocalFile(QString::fromStdString((folder / "missing.wav").string())));
+    player->play();
+    player->loadAudio(writeSong("b.wav", makeSine(kRate, 1, 1.0, 220.0, 0.5f)));
+    runPosted();
+    EXPECT_EQ(player->loadedUrl().fileName(), QStringLiteral("b.wav"));
+    EXPECT_DOUBLE_EQ(player->duration(), 1.0);
+    EXPECT_EQ(player->playbackState(), PlaybackState::stopped) << "the play was asked of the earlier load";
+
+    player->loadAudio(writeSong("c.wav", song()));
+    player->play();
+    player->stop();
+    runPosted();
+    EXPECT_EQ(player->playbackState(), PlaybackState::stopped);
+}
+
+TEST_F(PlayerTest, AFileThatDoesNotOpenLeavesNothingToPlay) {
+    load(writeSong("a.wav", song()));
+    load(QUrl::fromLocalFile(QString::fromStdString((folder / "missing.wav").string())));
     EXPECT_DOUBLE_EQ(player->duration(), 0.0);
     player->play();
     EXPECT_EQ(player->playbackState(), PlaybackState::stopped);
@@ -351,7 +380,7 @@ TEST_F(PlayerTest, TheGainAdjustmentFollowsTheLoudnessAndTheEqualiser) {
 
 TEST_F(PlayerTest, TheOutputGainScalesWhatIsHeardUntilTheNextStop) {
     const Signal input = song();
-    player->loadAudio(writeSong("a.wav", input));
+    load(writeSong("a.wav", input));
     player->play();
     player->setOutputGainDB(4.2f);
     const float gain = std::pow(10.0f, 4.2f / 20.0f);
@@ -365,14 +394,14 @@ TEST_F(PlayerTest, TheOutputGainScalesWhatIsHeardUntilTheNextStop) {
 TEST_F(PlayerTest, WithoutADeviceNothingPlays) {
     player = makePlayer(std::make_unique<NoAudioOutput>());
     EXPECT_FALSE(player->isEngineReady());
-    player->loadAudio(writeSong("a.wav", song()));
+    load(writeSong("a.wav", song()));
     player->play();
     EXPECT_EQ(player->playbackState(), PlaybackState::stopped);
     EXPECT_GT(player->duration(), 0.0) << "the file is still loaded";
 }
 
 TEST_F(PlayerTest, ALostDeviceStopsPlaybackCleanly) {
-    player->loadAudio(writeSong("a.wav", song()));
+    load(writeSong("a.wav", song()));
     player->play();
     output->loseDevice();
     EXPECT_EQ(player->playbackState(), PlaybackState::stopped);

@@ -43,6 +43,12 @@ protected:
         return QUrl::fromLocalFile(QString::fromStdString(path.string()));
     }
 
+    // Loads and waits for the file to be open.
+    void load(const QUrl& url) {
+        player->loadAudio(url);
+        runPosted();
+    }
+
     // Pulls in device-sized steps until the output stops giving frames (running what the player
     // posts between steps), at most `limit` frames.
     Signal pullAll(size_t limit = SIZE_MAX, uint32_t step = 1000) {

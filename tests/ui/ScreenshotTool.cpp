@@ -188,6 +188,7 @@ int main(int argc, char** argv) {
     ResultPlayback* playback = view->playback();
     playback->setMatchLevel(true);  // the original at the master's loudness, its gain on the card
     playback->togglePlay(0, true);
+    waitFor([&] { return playback->player()->isPlaying(); }, 30);
     playback->player()->seek(0.4f);
     settle(1500);
     shot("results-playing.png");
