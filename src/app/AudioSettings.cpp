@@ -40,7 +40,7 @@ void resetPreferences(Preferences& store) {
          {keys::kExportFormat, keys::kNormalizationMode, keys::kGlobalArtworkEnabled,
           keys::kGlobalArtworkData, keys::kEQSettings, keys::kActiveEQSettings,
           keys::kShowVectorscope, keys::kProcessedWithOriginalEQ, keys::kStereoEnhancement,
-          keys::kStereoWidth, keys::kLastUsedPreset}) {
+          keys::kStereoWidth, keys::kLastUsedPreset, keys::kMatchLevelEnabled}) {
         store.remove(key);
     }
 }

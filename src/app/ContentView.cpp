@@ -107,7 +107,8 @@ ContentView::ContentView(Preferences& store, QObject* parent)
       store_(store),
       batchProcessor_(new BatchProcessor(store, this)),
       settingsManager_(new AudioSettingsManager(store, this)),
-      results_(new ResultViewModel(store, this)) {
+      results_(new ResultViewModel(store, this)),
+      playback_(new ResultPlayback(results_, store, this)) {
     results_->setBatchProcessor(batchProcessor_);
     results_->setCleanup([](bool removeAll) { CleanupManager::cleanupTempFilesInBackground(removeAll); });
     results_->setResetApplication([this](bool clearFiles) { resetApplication(clearFiles); });
@@ -289,10 +290,25 @@ void ContentView::appear() {
     CleanupManager::cleanupTempFilesInBackground(false);
     removeObservers();
     setShowVectorscope(store_.boolValue(keys::kShowVectorscope).value_or(false));
+    if (showVectorscope_) playback_->vectorscope()->openVectorscope();
     addObservers();
 }
 
-void ContentView::disappear() { removeObservers(); }
+void ContentView::disappear() {
+    playback_->stopPlayback();
+    removeObservers();
+    playback_->vectorscope()->hideVectorscope();
+}
+
+void ContentView::toggleVectorscope() {
+    setShowVectorscope(!showVectorscope_);
+    if (showVectorscope_) {
+        playback_->vectorscope()->openVectorscope();
+    } else {
+        playback_->vectorscope()->hideVectorscope();
+    }
+    store_.setBool(keys::kShowVectorscope, showVectorscope_);
+}
 
 void ContentView::removeObservers() {
     for (auto token : notificationTokens_) NotificationCenter::shared()->removeObserver(token);
@@ -304,6 +320,8 @@ void ContentView::addObservers() {
     const auto observe = [&](const char* name, std::function<void()> block) {
         notificationTokens_.append(center->addObserver(QString::fromLatin1(name), std::move(block), this));
     };
+    observe(notifications::kVectorscopeStateChanged,
+            [this] { setShowVectorscope(playback_->vectorscope()->isVisible()); });
     observe(notifications::kSettingsWindowClosed,
             [this] { setShowSettings(SettingsWindowManager::shared()->isVisible()); });
     observe(notifications::kResetApplicationToDefaults, [this] { resetToDefaults(); });
@@ -317,11 +335,13 @@ void ContentView::addObservers() {
 }
 
 void ContentView::resetToDefaults() {
+    playback_->stopPlayback();
     batchProcessor_->clearFiles();
     batchProcessor_->setIsFinalMode(false);
     setAppState(AppState::importFiles);
     setShowVectorscope(false);
     setShowSettings(false);
+    playback_->vectorscope()->hideVectorscope();
     SettingsWindowManager::shared()->closeSettings();
 }
 
@@ -340,12 +360,16 @@ void ContentView::showGuide() { setShowInfoPanel(true); }
 
 void ContentView::deleteAllAndStartOver() {
     SettingsWindowManager::shared()->closeSettings();
+    playback_->vectorscope()->hideVectorscope();
+    playback_->stopPlayback();
     resetApplication(true);
 }
 
 void ContentView::resetApplication(bool clearFiles) {
+    playback_->stopPlayback();
     store_.remove(keys::kActiveEQSettings);
     store_.remove(keys::kProcessedWithOriginalEQ);
+    playback_->vectorscope()->hideVectorscope();
     ReferenceTrackManager::shared()->clearTrackProfiles();
     setShowEQ(false);
     setShowReferenceTrack(false);
@@ -361,6 +385,7 @@ void ContentView::resetApplication(bool clearFiles) {
 
 void ContentView::onRemasterAction() {
     if (batchProcessor_->isProcessing()) return;
+    playback_->stopPlayback();
     for (int i = 0; i < batchProcessor_->fileCount(); ++i) {
         AudioFile song = batchProcessor_->audioFiles()[static_cast<size_t>(i)];
         song.processingStatus = ProcessingStatus::pending;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/AudioSettingsManager.h"
+#include "app/ResultPlayback.h"
 #include "export/ResultViewModel.h"
 #include "mastering/BatchProcessor.h"
 #include "platform/NotificationCenter.h"
@@ -49,6 +50,7 @@ class ContentView : public QObject {
     Q_PROPERTY(BatchProcessor* batchProcessor READ batchProcessor CONSTANT)
     Q_PROPERTY(AudioSettingsManager* settingsManager READ settingsManager CONSTANT)
     Q_PROPERTY(ResultViewModel* results READ results CONSTANT)
+    Q_PROPERTY(ResultPlayback* playback READ playback CONSTANT)
     Q_PROPERTY(bool dragOver READ dragOver WRITE setDragOver NOTIFY dragOverChanged)
     Q_PROPERTY(bool isImportingFiles READ isImportingFiles WRITE setIsImportingFiles NOTIFY
                    isImportingFilesChanged)
@@ -82,6 +84,7 @@ public:
     BatchProcessor* batchProcessor() const { return batchProcessor_; }
     AudioSettingsManager* settingsManager() const { return settingsManager_; }
     ResultViewModel* results() const { return results_; }
+    ResultPlayback* playback() const { return playback_; }
     bool dragOver() const { return dragOver_; }
     void setDragOver(bool value);
     bool isImportingFiles() const { return isImportingFiles_; }
@@ -137,6 +140,8 @@ public:
     Q_INVOKABLE void appear();
     Q_INVOKABLE void disappear();
     Q_INVOKABLE void toggleSettings();
+    // The vectorscope button: shows or hides the panel and stores the choice.
+    Q_INVOKABLE void toggleVectorscope();
     Q_INVOKABLE void showGuide();
     // "Delete All & Start Over".
     Q_INVOKABLE void deleteAllAndStartOver();
@@ -182,6 +187,7 @@ private:
     BatchProcessor* batchProcessor_ = nullptr;
     AudioSettingsManager* settingsManager_ = nullptr;
     ResultViewModel* results_ = nullptr;
+    ResultPlayback* playback_ = nullptr;
     bool dragOver_ = false;
     bool isImportingFiles_ = false;
     bool isImportingFolder_ = false;

@@ -11,6 +11,7 @@ inline constexpr const char* kExportFormat = "exportFormat";                // "
 inline constexpr const char* kGlobalArtworkEnabled = "globalArtworkEnabled";  // bool
 inline constexpr const char* kGlobalArtworkData = "globalArtworkData";      // image file bytes
 inline constexpr const char* kShowVectorscope = "showVectorscope";          // bool
+inline constexpr const char* kMatchLevelEnabled = "matchLevelEnabled";      // bool, results A/B at equal loudness
 inline constexpr const char* kEQSettings = "EQSettings";                    // JSON bytes
 inline constexpr const char* kActiveEQSettings = "ActiveEQSettings";        // JSON bytes
 inline constexpr const char* kProcessedWithOriginalEQ = "processedWithOriginalEQ";  // bool

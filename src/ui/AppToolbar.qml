@@ -47,6 +47,14 @@ ToolBar {
             onClicked: root.controller.deleteAllAndStartOver()
         }
         ToolbarButton {
+            objectName: "vectorscopeButton"
+            visible: root.inResult
+            iconName: "dot.radiowaves.left.and.right"
+            helpText: "Vectorscope"
+            active: root.controller.showVectorscope
+            onClicked: root.controller.toggleVectorscope()
+        }
+        ToolbarButton {
             iconName: "gearshape"
             helpText: "Settings"
             active: root.controller.showSettings

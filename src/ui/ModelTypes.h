@@ -5,7 +5,10 @@
 #include <QObject>
 #include <QQmlEngine>
 
+#include "analysis/VectorscopeFeed.h"
+#include "analysis/VectorscopeManager.h"
 #include "app/AudioSettingsManager.h"
+#include "app/ResultPlayback.h"
 #include "app/ContentView.h"
 #include "app/ProcessingQueueModel.h"
 #include "app/SettingsViewModel.h"
@@ -14,7 +17,9 @@
 #include "export/ResultViewModel.h"
 #include "mastering/BatchProcessor.h"
 #include "platform/NotificationCenter.h"
+#include "playback/AudioPlayerManager.h"
 #include "reference/ReferenceTrackManager.h"
+#include "ui/vectorscope/VectorscopeShape.h"
 
 namespace korvanta::qml {
 
@@ -92,6 +97,44 @@ struct SettingsWindowManagerType {
 public:
     static korvanta::SettingsWindowManager* create(QQmlEngine*, QJSEngine* engine) {
         return sharedForQml(korvanta::SettingsWindowManager::shared(), engine);
+    }
+};
+
+struct ResultPlaybackType {
+    Q_GADGET
+    QML_FOREIGN(korvanta::ResultPlayback)
+    QML_NAMED_ELEMENT(ResultPlayback)
+    QML_UNCREATABLE("owned by the main window")
+};
+
+struct AudioPlayerManagerType {
+    Q_GADGET
+    QML_FOREIGN(korvanta::AudioPlayerManager)
+    QML_NAMED_ELEMENT(AudioPlayerManager)
+    QML_UNCREATABLE("the shared player")
+};
+
+struct VectorscopeShapeType {
+    Q_GADGET
+    QML_FOREIGN(korvanta::VectorscopeShape)
+    QML_NAMED_ELEMENT(VectorscopeShape)
+};
+
+struct VectorscopeFeedType {
+    Q_GADGET
+    QML_FOREIGN(korvanta::VectorscopeFeed)
+    QML_NAMED_ELEMENT(VectorscopeFeed)
+    QML_UNCREATABLE("made by the vectorscope manager")
+};
+
+struct VectorscopeManagerType {
+    Q_GADGET
+    QML_FOREIGN(korvanta::VectorscopeManager)
+    QML_NAMED_ELEMENT(VectorscopeManager)
+    QML_SINGLETON
+public:
+    static korvanta::VectorscopeManager* create(QQmlEngine*, QJSEngine* engine) {
+        return sharedForQml(korvanta::VectorscopeManager::shared(), engine);
     }
 };
 

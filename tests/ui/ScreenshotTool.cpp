@@ -22,6 +22,7 @@
 #include <thread>
 #include <functional>
 
+#include "analysis/VectorscopeManager.h"
 #include "app/AppDelegate.h"
 #include "app/ContentView.h"
 #include "app/SettingsWindowManager.h"
@@ -31,6 +32,8 @@
 #include "platform/PreferenceKeys.h"
 #include "platform/Preferences.h"
 #include "platform/ProgressUpdater.h"
+#include "playback/AudioPlayerManager.h"
+#include "playback/FakeAudioOutput.h"
 #include "ui/EngineSetup.h"
 
 Q_IMPORT_QML_PLUGIN(KorvantaPlugin)
@@ -122,6 +125,20 @@ int main(int argc, char** argv) {
     installSharedPreferences(store);
     QTemporaryDir exportFolder;
 
+    // The player plays into a fake output that a timer drains at the real rate, as a sound card
+    // would: the screens see real playback without a sound device.
+    auto fakeOutput = std::make_unique<FakeAudioOutput>();
+    FakeAudioOutput* speaker = fakeOutput.get();
+    PlayerEnvironment playerEnvironment;
+    playerEnvironment.output = std::move(fakeOutput);
+    AudioPlayerManager::installShared(std::move(playerEnvironment));
+    QTimer drain;
+    drain.setInterval(20);
+    QObject::connect(&drain, &QTimer::timeout, [speaker] {
+        (void)speaker->pull(uint32_t(speaker->format().sampleRate * 0.02));
+    });
+    drain.start();
+
     QQmlApplicationEngine qml;
     engine = &qml;
     setUpEngine(qml);
@@ -165,6 +182,31 @@ int main(int argc, char** argv) {
     waitFor([&] { return view->appState() == AppState::result; }, 600);
     settle(2500);  // the cards' entrance
     shot("results.png");
+
+    // The vectorscope with nothing playing, then a card playing part-way with the panel following.
+    view->toggleVectorscope();
+    panelShot("vectorscope-idle.png");
+    ResultPlayback* playback = view->playback();
+    playback->setMatchLevel(true);  // the original at the master's loudness, its gain on the card
+    playback->togglePlay(0, true);
+    waitFor([&] { return playback->player()->isPlaying(); }, 30);
+    playback->player()->seek(0.4f);
+    settle(1500);
+    shot("results-playing.png");
+    panelShot("vectorscope.png");
+    playback->stopPlayback();
+    playback->setMatchLevel(false);
+    view->toggleVectorscope();
+
+    // A machine without sound.
+    {
+        PlayerEnvironment silent;
+        silent.output = std::make_unique<NoAudioOutput>();
+        AudioPlayerManager noDevice(std::move(silent));
+        playback->setPlayer(&noDevice);
+        shot("results-no-audio.png");
+        playback->setPlayer(AudioPlayerManager::shared());
+    }
 
     // Settings and guide over the results.
     view->toggleSettings();

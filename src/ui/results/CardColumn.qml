@@ -2,7 +2,8 @@ import QtQuick
 import QtQuick.Layouts
 import Korvanta
 
-// One side of a song card: what it plays (original, master or final) and its figures.
+// One side of a song card: what it plays (original, master or final), its play button and its
+// figures.
 ColumnLayout {
     id: root
 
@@ -12,15 +13,43 @@ ColumnLayout {
     property string rms
     property string peak
     property string stereo
+    // This side is the one playing.
+    property bool playing: false
+    // The level-matching gain this side plays with ("+4.2 dB"), or "".
+    property string gainText
+
+    signal togglePlay()
 
     spacing: 3
-    Text {
-        text: root.label
-        font.family: Theme.fontFamily
-        font.pixelSize: Theme.fontTiny
-        font.weight: Font.Black
-        font.letterSpacing: 1.0
-        color: root.modeColor
+    RowLayout {
+        Layout.fillWidth: true
+        spacing: 2
+        IconButton {
+            objectName: "playButton"
+            iconName: root.playing ? "pause.fill" : "play.fill"
+            size: Theme.fontBody
+            tint: root.modeColor
+            accessibleName: (root.playing ? "Pause " : "Play ") + root.label
+            onClicked: root.togglePlay()
+        }
+        Text {
+            text: root.label
+            font.family: Theme.fontFamily
+            font.pixelSize: Theme.fontTiny
+            font.weight: Font.Black
+            font.letterSpacing: 1.0
+            color: root.modeColor
+        }
+        Item { Layout.fillWidth: true }
+        Text {
+            objectName: "matchGain"
+            visible: root.gainText !== ""
+            text: root.gainText
+            font.family: Theme.fontFamily
+            font.pixelSize: Theme.fontTiny
+            font.weight: Font.DemiBold
+            color: ThemeManager.currentTheme.textSecondary
+        }
     }
     FigureRow { Layout.fillWidth: true; label: "LUFS"; value: root.lufs; tint: ThemeManager.currentTheme.lufsColor }
     FigureRow { Layout.fillWidth: true; label: "RMS"; value: root.rms; tint: ThemeManager.currentTheme.rmsColor }

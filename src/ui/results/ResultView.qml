@@ -11,6 +11,7 @@ Item {
     required property ContentView controller
     required property SongListModel songs
     readonly property ResultViewModel results: root.controller.results
+    readonly property ResultPlayback playback: root.controller.playback
 
     ColumnLayout {
         anchors.fill: parent
@@ -48,6 +49,35 @@ Item {
             }
             Item { Layout.fillWidth: true }
             Text {
+                objectName: "noAudioOutput"
+                visible: !root.playback.audioAvailable
+                text: "No audio output is available"
+                font.family: Theme.fontFamily
+                font.pixelSize: Theme.fontCaption
+                font.weight: Font.DemiBold
+                color: ThemeManager.currentTheme.warning
+            }
+            Switch {
+                id: matchLevel
+                objectName: "matchLevel"
+                text: "Match Level"
+                checked: root.playback.matchLevel
+                onToggled: root.playback.matchLevel = matchLevel.checked
+                font.family: Theme.fontFamily
+                font.pixelSize: Theme.fontCaption
+                HoverHandler { id: matchHover }
+                ToolTip.visible: matchHover.hovered
+                ToolTip.delay: 600
+                ToolTip.text: "Play the original at the master's loudness, for a fair comparison"
+                contentItem: Text {
+                    leftPadding: matchLevel.indicator.width + matchLevel.spacing
+                    text: matchLevel.text
+                    font: matchLevel.font
+                    color: ThemeManager.currentTheme.textSecondary
+                    verticalAlignment: Text.AlignVCenter
+                }
+            }
+            Text {
                 text: root.controller.batchProcessor.usedPresetName
                 visible: text !== ""
                 font.family: Theme.fontFamily
@@ -64,7 +94,7 @@ Item {
             Layout.fillHeight: true
             clip: true
             cellWidth: Math.floor(width / 2)
-            cellHeight: 150
+            cellHeight: 172
             model: root.results
             interactive: !root.results.isExportAnimating
             boundsBehavior: Flickable.StopAtBounds
@@ -73,6 +103,7 @@ Item {
                 width: grid.cellWidth
                 height: grid.cellHeight
                 isFinalMode: root.results.isFinalMode
+                playback: root.playback
             }
             displaced: Transition { NumberAnimation { properties: "x,y"; duration: Theme.normal; easing.type: Easing.OutCubic } }
         }
@@ -205,5 +236,16 @@ Item {
         function onShowFolderChooserChanged() { if (root.results.showFolderChooser) exportFolder.open() }
     }
 
-    Component.onDestruction: root.results.screenDisappeared()
+    // Space plays or pauses the card played last.
+    Shortcut {
+        sequence: "Space"
+        enabled: !root.results.isExportAnimating
+        onActivated: root.playback.togglePlayLast()
+    }
+
+    Component.onCompleted: root.playback.screenAppeared()
+    Component.onDestruction: {
+        root.playback.screenDisappeared()
+        root.results.screenDisappeared()
+    }
 }

@@ -25,10 +25,18 @@ Item {
     required property bool isLeaving
     required property real appearDelay
     property bool isFinalMode: false
+    // The screen's listening model; null while the card is only shown.
+    property ResultPlayback playback: null
 
     QtObject {
         id: prv
         property bool appeared: false
+        readonly property bool current: root.playback !== null && root.playback.playingFileIndex === root.index
+        readonly property bool leftPlaying: prv.current && root.playback.playingOriginal
+        readonly property bool rightPlaying: prv.current && !root.playback.playingOriginal
+        // Depends on matchLevel, so that the text follows the toggle.
+        readonly property string leftGain: root.playback !== null && root.playback.matchLevel
+                                           ? root.playback.matchGainText(root.index) : ""
     }
     Timer {
         interval: root.appearDelay * 1000
@@ -94,6 +102,9 @@ Item {
                     rms: root.leftRms
                     peak: root.leftPeak
                     stereo: root.leftStereo
+                    playing: prv.leftPlaying
+                    gainText: prv.leftGain
+                    onTogglePlay: if (root.playback) root.playback.togglePlay(root.index, true)
                 }
                 Rectangle {
                     Layout.fillHeight: true
@@ -109,7 +120,17 @@ Item {
                     rms: root.rightRms
                     peak: root.rightPeak
                     stereo: root.rightStereo
+                    playing: prv.rightPlaying
+                    onTogglePlay: if (root.playback) root.playback.togglePlay(root.index, false)
                 }
+            }
+            PlaybackBar {
+                Layout.fillWidth: true
+                active: prv.current
+                progress: prv.current ? root.playback.player.currentProgress : 0
+                tint: prv.leftPlaying ? (root.isFinalMode ? ThemeManager.currentTheme.masterMode : ThemeManager.currentTheme.originalMode)
+                                      : (root.isFinalMode ? ThemeManager.currentTheme.finalMode : ThemeManager.currentTheme.masterMode)
+                onTapped: (x, width) => { if (root.playback) root.playback.seekTap(root.index, x, width) }
             }
         }
     }
