@@ -55,10 +55,7 @@ TIMEFORMAT=%R
 seconds() {  # seconds COMMAND...: the wall time of one run, its output discarded
   { time "$@" >/dev/null 2>"$work/err" || { cat "$work/err" >&2; return 1; }; } 2>&1
 }
-kor() {
-  rm -rf "$work/out"/*
-  TMPDIR="$work/tmp" "$CLI" master --preset Club --out "$work/out" "$1"
-}
+kor() { TMPDIR="$work/tmp" "$CLI" master --preset Club --out "$work/out" "$1"; }
 dec() { ffmpeg -nostdin -v error -i "$1" -f null -; }
 
 failed=0
@@ -70,6 +67,7 @@ for name in one-pass three-pass; do
   dec "$song" >/dev/null
   ratios=() ktimes=() ftimes=()
   for i in $(seq 1 "$RUNS"); do
+    rm -rf "${work:?}/out"/*  # every master is written into an empty folder
     if [ $((i % 2)) -eq 1 ]; then
       f=$(seconds dec "$song") && k=$(seconds kor "$song") || { failed=1; break; }
     else

@@ -323,7 +323,11 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
     struct ExportJob {
         fs::path source;
         fs::path destination;
+        bool disposable = false;  // the source is a rendering nobody needs after the export
     };
+    // Where the batch's renderings are made; they are all removed at the end.
+    std::optional<fs::path> renderingsFolder;
+    if (auto folder = privateTempFolder()) renderingsFolder = folder.value();
     QThreadPool exporter;
     exporter.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
     int reportsInFlight = 0;
@@ -383,6 +387,7 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
                 job = ExportJob{*source, o.outFolder / (AudioProcessor::renderingBaseName(song.url) +
                                                         suffix + "." +
                                                         std::string(fileExtension(o.format)))};
+                job->disposable = renderingsFolder && source->parent_path() == *renderingsFolder;
             } else {
                 r.error = song.failure ? *song.failure
                                        : Error{errc::kApp, errc::kFileMissing, "Output file was not created"};
@@ -393,7 +398,11 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
         const size_t ticket = ticketsIssued++;
         inputOfTicket[ticket] = i;
         exporter.start([&, ticket, job, referenceFailed] {
-            const bool written = job && writeExportFile(job->source, job->destination, o.format, artwork, *store);
+            // A rendering in the private folder is removed once exported: it may move into place.
+            const bool written =
+                job && (job->disposable
+                            ? moveOrWriteExportFile(job->source, job->destination, o.format, artwork, *store)
+                            : writeExportFile(job->source, job->destination, o.format, artwork, *store));
             if (job) timingMark("exported " + job->destination.filename().string());
             QMetaObject::invokeMethod(
                 &app, [&, ticket, job, written, referenceFailed] { exported(ticket, job, written, referenceFailed); },
