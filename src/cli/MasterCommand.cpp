@@ -27,6 +27,7 @@
 #include "mastering/BatchProcessor.h"
 #include "platform/AudioFileReader.h"
 #include "platform/FileOperations.h"
+#include "platform/StageTiming.h"
 #include "platform/TempFolder.h"
 #include "reference/ReferenceTrackManager.h"
 
@@ -243,12 +244,14 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
     char name[] = "korvanta-cli";
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
+    timingMark("application ready");
 
     auto store = seedPreferences(o);
     installSharedPreferences(store);
     (void)createFolders(o.outFolder);  // a folder that cannot be made fails each song's export
 
     BatchProcessor batch(*store);
+    batch.setMeasuresOnImport(false);  // nothing here shows a song's original figures
     if (o.cover) batch.setSessionGlobalArtwork(QByteArray(reinterpret_cast<const char*>(o.cover->data()),
                                                           static_cast<qsizetype>(o.cover->size())));
     ProgressBar bar;
@@ -263,6 +266,7 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
     if (bar.active()) bar.show("Reading " + std::to_string(o.inputs.size()) + " songs", 0.0);
     batch.addFiles(o.inputs);
     if (batch.isAddingFiles()) waitFor(&batch, &BatchProcessor::addFilesFinished);
+    timingMark("import done");
     bar.clear();
     // Each song belongs to the first input naming it; a later input naming it again is a duplicate.
     std::vector<int> songOfInput(o.inputs.size(), -1);
@@ -319,7 +323,11 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
     struct ExportJob {
         fs::path source;
         fs::path destination;
+        bool disposable = false;  // the source is a rendering nobody needs after the export
     };
+    // Where the batch's renderings are made; they are all removed at the end.
+    std::optional<fs::path> renderingsFolder;
+    if (auto folder = privateTempFolder()) renderingsFolder = folder.value();
     QThreadPool exporter;
     exporter.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
     int reportsInFlight = 0;
@@ -379,6 +387,7 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
                 job = ExportJob{*source, o.outFolder / (AudioProcessor::renderingBaseName(song.url) +
                                                         suffix + "." +
                                                         std::string(fileExtension(o.format)))};
+                job->disposable = renderingsFolder && source->parent_path() == *renderingsFolder;
             } else {
                 r.error = song.failure ? *song.failure
                                        : Error{errc::kApp, errc::kFileMissing, "Output file was not created"};
@@ -389,7 +398,12 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
         const size_t ticket = ticketsIssued++;
         inputOfTicket[ticket] = i;
         exporter.start([&, ticket, job, referenceFailed] {
-            const bool written = job && writeExportFile(job->source, job->destination, o.format, artwork, *store);
+            // A rendering in the private folder is removed once exported: it may move into place.
+            const bool written =
+                job && (job->disposable
+                            ? moveOrWriteExportFile(job->source, job->destination, o.format, artwork, *store)
+                            : writeExportFile(job->source, job->destination, o.format, artwork, *store));
+            if (job) timingMark("exported " + job->destination.filename().string());
             QMetaObject::invokeMethod(
                 &app, [&, ticket, job, written, referenceFailed] { exported(ticket, job, written, referenceFailed); },
                 Qt::QueuedConnection);
@@ -408,6 +422,7 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
         finalBatch = withEQ;
         batch.processFiles(preset, withEQ, false, o.settings.targetLUFS, o.settings.limitThreshold);
         if (batch.isProcessing()) waitFor(&batch, &BatchProcessor::batchFinished);
+        timingMark("batch done");
         exportAsFinished = false;
         bar.clear();
     };
@@ -470,6 +485,7 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
         }
     }
 
+    timingMark("renderings removed");
     if (!withJson) {
         std::printf("%d completed, %d failed", completed, failed);
         if (pending > 0) std::printf(", %d not started", pending);

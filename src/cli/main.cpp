@@ -6,6 +6,7 @@
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
 #include "platform/FfmpegLogging.h"
+#include "platform/StageTiming.h"
 
 namespace {
 
@@ -58,6 +59,7 @@ Exit status: 0 when every file succeeded, 1 when any failed, 2 for a usage error
 
 int main(int argc, char** argv) {
     using namespace korvanta::cli;
+    korvanta::timingMark("main");
     if (argc < 2) return usageError("missing COMMAND");
     const std::string command = argv[1];
     std::vector<std::string> args(argv + 2, argv + argc);
@@ -75,7 +77,11 @@ int main(int argc, char** argv) {
     if (command == "analyze") return runAnalyze(args);
     if (command == "tempo") return runTempo(args);
     if (command == "spectrum") return runSpectrum(args);
-    if (command == "master") return runMaster(args, false);
+    if (command == "master") {
+        const int status = runMaster(args, false);
+        korvanta::timingMark("master done");
+        return status;
+    }
     if (command == "eq") return runMaster(args, true);
     return usageError("unknown command '" + command + "'");
 }

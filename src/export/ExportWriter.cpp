@@ -70,4 +70,19 @@ bool writeExportFile(const fs::path& sourceURL, const fs::path& destinationURL, 
     }
 }
 
+bool moveOrWriteExportFile(const fs::path& sourceURL, const fs::path& destinationURL,
+                           ExportFormat format, const std::optional<Bytes>& sessionArtwork,
+                           const Preferences& store) {
+    if (format != ExportFormat::m4a) {
+        std::error_code ec;
+        const fs::file_status source = fs::symlink_status(sourceURL, ec);
+        // Only a plain file moves: a link would move as a link, not as the bytes it points at.
+        if (!ec && fs::is_regular_file(source) && !fs::is_directory(destinationURL, ec)) {
+            fs::rename(sourceURL, destinationURL, ec);
+            if (!ec) return true;
+        }
+    }
+    return writeExportFile(sourceURL, destinationURL, format, sessionArtwork, store);
+}
+
 }  // namespace korvanta

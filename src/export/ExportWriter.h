@@ -29,4 +29,13 @@ bool writeExportFile(const std::filesystem::path& sourceURL,
                      const std::filesystem::path& destinationURL, ExportFormat format,
                      const std::optional<Bytes>& sessionArtwork, const Preferences& store);
 
+// The same for a source that nobody needs afterwards (a rendering about to be removed): a WAV
+// export takes the source's place by one rename when both lie on the same file system — the same
+// bytes and mode, atomically replacing a file at the destination, without copying them — and the
+// source is then gone. Otherwise (another file system, m4a, a rename that fails) it is exactly
+// writeExportFile, and the source stays.
+bool moveOrWriteExportFile(const std::filesystem::path& sourceURL,
+                           const std::filesystem::path& destinationURL, ExportFormat format,
+                           const std::optional<Bytes>& sessionArtwork, const Preferences& store);
+
 }  // namespace korvanta

@@ -14,6 +14,7 @@
 #include "platform/FileOperations.h"
 #include "platform/MemoryDecoder.h"
 #include "platform/SampleQuantizer.h"
+#include "platform/StageTiming.h"
 #include "platform/TempFolder.h"
 #include "platform/WavWriter.h"
 
@@ -287,9 +288,11 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
 
     auto source = SongSource::make(input, folder.value(), isCancelled);
     if (!source) return source.error();
+    timingMark("decoded the song");
 
     Result<AudioStats> inputStats = source->measure();
     if (!inputStats) return inputStats.error();
+    timingMark("measured the song");
     if (!(inputStats->lufs > kUnmeasurableLufs)) {
         return Error{errc::kApp, kUnmeasurableLoudness,
                      "The song has no measurable loudness: it is silent or shorter than 0.4 "
@@ -300,6 +303,7 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
     if (cancelled(isCancelled)) return cancelledError();
     Result<int> tempo = source->tempo();
     if (!tempo) return tempo.error();
+    timingMark("estimated the tempo");
     progress.report(0.1);
     if (cancelled(isCancelled)) return cancelledError();
 
@@ -335,11 +339,18 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
                 measured = window->stats();
                 if (mayStopEarly && std::fabs(measured->lufs - target) > kAcceptanceLu) missed.store(true);
             });
-        if (missed.load()) return Pass{*measured, false};
+        if (missed.load()) {
+            timingMark("pass stopped early, measured in flight");
+            return Pass{*measured, false};
+        }
         if (!rendered) return rendered.error();
-        if (measured) return Pass{*measured, true};
+        if (measured) {
+            timingMark("pass rendered, measured in flight");
+            return Pass{*measured, true};
+        }
         auto stats = analyzeAudioFile(to);
         if (!stats) return stats.error();
+        timingMark("pass rendered, measured from its file");
         return Pass{stats.value(), true};
     };
 
@@ -376,6 +387,7 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
                 if (passOutput != output) {
                     if (auto removed = removeFileIfExists(output); !removed) return removed.error();
                     if (auto moved = moveFile(passOutput, output); !moved) return moved.error();
+                    timingMark("moved the accepted pass");
                 }
                 accepted = *stats;
                 break;

@@ -12,6 +12,7 @@
 #include "export/ExportFormat.h"
 #include "platform/AudioFileReader.h"
 #include "platform/FileOperations.h"
+#include "platform/StageTiming.h"
 #include "platform/WorkerPool.h"
 #include "reference/ReferenceTrackManager.h"
 #include "reference/SpectralAnalyzer.h"
@@ -121,15 +122,18 @@ void BatchProcessor::addNext() {
 
         QPointer<BatchProcessor> self(this);
         const uint64_t generation = addGeneration_;
-        runOnWorker([self, path, generation] {
+        runOnWorker([self, path, generation, measure = measuresOnImport_] {
             std::optional<AudioFileDetails> details;
             if (auto reader = AudioFileReader::open(path)) {
                 const AudioFormat format = reader.value()->processingFormat();
                 AudioFileDetails d;
                 d.duration = static_cast<double>(reader.value()->length()) / format.sampleRate;
                 reader.value().reset();
-                if (auto stats = analyzeAudioFile(path)) d.stats = stats.value();
+                if (measure) {
+                    if (auto stats = analyzeAudioFile(path)) d.stats = stats.value();
+                }
                 details = d;
+                timingMark("import: measured " + path.filename().string());
             }
             onMainThread([self, path, details, generation] {
                 if (!self || generation != self->addGeneration_) return;  // the list was cleared

@@ -66,8 +66,8 @@ public:
     void setSessionGlobalArtwork(const QByteArray& imageBytes);
 
     // Appends the songs at `paths` in order, skipping paths already in the list and files that do
-    // not open as audio; each is measured on a worker thread first. Emits addFilesFinished()
-    // when the last one has been handled.
+    // not open as audio; each is measured on a worker thread first (unless measuring on import is
+    // off). Emits addFilesFinished() when the last one has been handled.
     void addFiles(const std::vector<std::filesystem::path>& paths);
     Q_INVOKABLE void addFiles(const QStringList& paths);
     Q_INVOKABLE void removeFile(int index);
@@ -94,6 +94,12 @@ public:
     bool isCancelled() const;
 
     void setMasteringOperation(MasteringOperation operation);
+
+    // Whether addFiles measures every song (its originalStats) before it joins the list; on by
+    // default. Off, a song only has to open, and keeps no originalStats: for callers that never
+    // show a song's original figures (the command line), whose songs are then decoded only by
+    // their mastering. Applies to songs added afterwards.
+    void setMeasuresOnImport(bool measure) { measuresOnImport_ = measure; }
 
 signals:
     // Every change of the list; the row signals before it say which rows changed.
@@ -136,6 +142,7 @@ private:
     void addFinished(const std::filesystem::path& path, const std::optional<AudioFileDetails>& details);
 
     Preferences& store_;
+    bool measuresOnImport_ = true;
     std::vector<AudioFile> audioFiles_;
     int currentIndex_ = 0;
     double overallProgress_ = 0.0;

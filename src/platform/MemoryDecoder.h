@@ -2,6 +2,7 @@
 // readers (measurement, tempo estimate, every rendering pass) share one decoding of the file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -14,12 +15,14 @@
 #include "platform/AudioDecoder.h"
 #include "platform/AudioFileReader.h"
 #include "platform/Error.h"
+#include "platform/LargeAllocation.h"
 #include "platform/PcmBuffer.h"
 
 namespace korvanta {
 
 // The standard allocator, except that growing an array leaves the new samples uninitialised:
-// they are decoded into at once, so zeroing them first would be wasted work.
+// they are decoded into at once, so zeroing them first would be wasted work. Arrays of a song's
+// size come from allocateLarge (huge pages where the system has them).
 template <typename T>
 struct UninitializedAllocator : std::allocator<T> {
     using value_type = T;
@@ -30,6 +33,21 @@ struct UninitializedAllocator : std::allocator<T> {
     UninitializedAllocator() = default;
     template <typename U>
     UninitializedAllocator(const UninitializedAllocator<U>&) noexcept {}
+
+    T* allocate(size_t n) {
+        if (n >= kLargeAllocationBytes / sizeof(T) && n <= SIZE_MAX / sizeof(T)) {
+            if (void* memory = allocateLarge(n * sizeof(T))) return static_cast<T*>(memory);
+            throw std::bad_alloc();
+        }
+        return std::allocator<T>::allocate(n);
+    }
+    void deallocate(T* p, size_t n) noexcept {
+        if (n >= kLargeAllocationBytes / sizeof(T) && n <= SIZE_MAX / sizeof(T)) {
+            freeLarge(p, n * sizeof(T));
+        } else {
+            std::allocator<T>::deallocate(p, n);
+        }
+    }
 
     template <typename U>
     void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>) {

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <new>
 
+#include "platform/LargeAllocation.h"
+
 namespace korvanta {
 
 uint64_t physicalMemoryBytes() {
@@ -12,6 +14,11 @@ uint64_t physicalMemoryBytes() {
     const long pageSize = sysconf(_SC_PAGE_SIZE);
     if (pages <= 0 || pageSize <= 0) return 0;
     return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
+}
+
+PcmBuffer::Storage::~Storage() {
+    if (large) freeLarge(samples, bytes);
+    else delete[] samples;
 }
 
 uint64_t PcmBuffer::maxBufferBytes() {
@@ -31,13 +38,18 @@ std::unique_ptr<PcmBuffer> PcmBuffer::allocate(const AudioFormat& format, uint32
     if (!buffer) return nullptr;
     buffer->format_ = format;
     buffer->frameCapacity_ = frameCapacity;
-    // One block for all channels; value-initialised so that unread frames are silence.
-    buffer->storage_.reset(new (std::nothrow) float[std::max<uint64_t>(samples, 1)]());
-    if (!buffer->storage_) return nullptr;
+    // One block for all channels; zeroed so that unread frames are silence. A large block is
+    // mapped zeroed by the kernel, so it is never written before it is used.
+    Storage& storage = buffer->storage_;
+    storage.bytes = static_cast<size_t>(std::max<uint64_t>(samples, 1) * sizeof(float));
+    storage.large = storage.bytes >= kLargeAllocationBytes;
+    storage.samples = storage.large ? static_cast<float*>(allocateLarge(storage.bytes))
+                                    : new (std::nothrow) float[storage.bytes / sizeof(float)]();
+    if (!storage.samples) return nullptr;
     buffer->channels_.resize(static_cast<size_t>(format.channelCount));
     for (int c = 0; c < format.channelCount; ++c) {
         buffer->channels_[static_cast<size_t>(c)] =
-            buffer->storage_.get() + static_cast<uint64_t>(c) * frameCapacity;
+            storage.samples + static_cast<uint64_t>(c) * frameCapacity;
     }
     return buffer;
 }

@@ -1,6 +1,7 @@
 // A block of de-interleaved 32-bit float samples, full scale ±1.0.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -43,7 +44,16 @@ private:
     AudioFormat format_;
     uint32_t frameCapacity_ = 0;
     uint32_t frameLength_ = 0;
-    std::unique_ptr<float[]> storage_;
+    struct Storage {
+        float* samples = nullptr;
+        size_t bytes = 0;
+        bool large = false;  // from allocateLarge, else from new[]
+        Storage() = default;
+        Storage(const Storage&) = delete;
+        Storage& operator=(const Storage&) = delete;
+        ~Storage();
+    };
+    Storage storage_;
     std::vector<float*> channels_;
 };
 

@@ -44,6 +44,38 @@ TEST_F(ExportWriterTest, WavIsAByteCopyWithoutArtworkAndReplacesAnOldFile) {
     EXPECT_EQ(exportedNames(), std::vector<std::string>{"Song (MASTER).wav"});
 }
 
+TEST_F(ExportWriterTest, ADisposableWavMovesIntoPlaceAndAnythingElseIsWritten) {
+    const fs::path destination = exports / "Song (MASTER).wav";
+    writeBytes(destination, Bytes(100, 'o'));
+    const Bytes rendered = readBytes(source);
+    ASSERT_TRUE(moveOrWriteExportFile(source, destination, ExportFormat::wav, std::nullopt, store));
+    EXPECT_EQ(readBytes(destination), rendered) << "the same bytes, replacing the old file";
+    EXPECT_FALSE(fs::exists(source)) << "moved, not copied";
+    EXPECT_EQ(exportedNames(), std::vector<std::string>{"Song (MASTER).wav"});
+
+    // M4A is encoded as ever, and the source stays.
+    writeBytes(source, rendered);
+    ASSERT_TRUE(moveOrWriteExportFile(source, exports / "Song (MASTER).m4a", ExportFormat::m4a,
+                                      std::nullopt, store));
+    EXPECT_EQ(probeFile(exports / "Song (MASTER).m4a").majorBrand, "M4A ");
+    EXPECT_EQ(readBytes(source), rendered);
+
+    // A link is exported as the bytes it points at, and stays a link.
+    const fs::path link = folder / "link.wav";
+    fs::create_symlink(source, link);
+    ASSERT_TRUE(moveOrWriteExportFile(link, exports / "Linked.wav", ExportFormat::wav, std::nullopt, store));
+    EXPECT_EQ(readBytes(exports / "Linked.wav"), rendered);
+    EXPECT_FALSE(fs::is_symlink(exports / "Linked.wav"));
+    EXPECT_TRUE(fs::is_symlink(link));
+
+    // A folder at the destination's name is never replaced, and the source is kept.
+    const fs::path folderAtName = exports / "taken";
+    fs::create_directory(folderAtName);
+    EXPECT_FALSE(moveOrWriteExportFile(source, folderAtName, ExportFormat::wav, std::nullopt, store));
+    EXPECT_TRUE(fs::is_directory(folderAtName));
+    EXPECT_EQ(readBytes(source), rendered);
+}
+
 TEST_F(ExportWriterTest, M4aCarriesTheSessionCoverAsBaselineJpeg) {
     store.setBool("globalArtworkEnabled", true);
     store.setBytes("globalArtworkData", makeImage(folder, "color=c=blue:s=50x40", "stored.png"));

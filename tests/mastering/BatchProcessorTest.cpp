@@ -216,6 +216,28 @@ TEST_F(BatchProcessorTest, AddedSongsAreMeasuredAndKeptInOrderOnceEach) {
     }
 }
 
+TEST_F(BatchProcessorTest, WithoutMeasuringOnImportSongsOnlyHaveToOpen) {
+    processor->setMeasuresOnImport(false);
+    const fs::path song = writeSong("song.wav", 0.5f, 1.5, 48000.0);
+    const fs::path notAudio = songs.path() / "notes.wav";
+    {
+        std::ofstream(notAudio) << "not a RIFF file";
+    }
+    addAndWait({notAudio, song});
+
+    const auto& files = processor->audioFiles();
+    ASSERT_EQ(files.size(), 1u) << "a file that does not open is still refused";
+    EXPECT_EQ(files[0].url, song);
+    ASSERT_TRUE(files[0].duration);
+    EXPECT_DOUBLE_EQ(*files[0].duration, 1.5);
+    EXPECT_FALSE(files[0].originalStats) << "nothing was measured";
+
+    processor->setMeasuresOnImport(true);
+    addAndWait({writeSong("later.wav")});
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_TRUE(files[1].originalStats) << "songs added after switching it back on are measured";
+}
+
 TEST_F(BatchProcessorTest, ProgressOfTheSecondOfThreeSongsMapsIntoTheWholeBatch) {
     addSongs(3);
     Gate release;

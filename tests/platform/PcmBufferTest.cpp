@@ -1,11 +1,13 @@
 // PCM buffers: refused (nullptr, never an exception or the out-of-memory killer) when absurd,
-// silent and with separate channels when made.
+// silent and with separate channels when made; large ones in whole, zeroed, aligned mappings.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
+#include "platform/LargeAllocation.h"
 #include "platform/PcmBuffer.h"
 
 namespace korvanta {
@@ -33,20 +35,40 @@ TEST(PcmBuffer, RefusesWhatCannotOrShouldNotBeAllocated) {
 }
 
 TEST(PcmBuffer, StartsSilentWithSeparateChannels) {
-    auto buffer = PcmBuffer::allocate({48000, 3}, 1000);
-    ASSERT_TRUE(buffer);
-    EXPECT_EQ(buffer->frameCapacity(), 1000u);
-    EXPECT_EQ(buffer->frameLength(), 0u) << "no frames hold data yet";
-    for (int c = 0; c < 3; ++c) {
-        for (uint32_t i = 0; i < 1000; ++i) ASSERT_EQ(buffer->channel(c)[i], 0.0f) << "silence at first";
-    }
-    for (uint32_t i = 0; i < 1000; ++i) buffer->channel(1)[i] = 1.0f;
-    EXPECT_EQ(buffer->channel(0)[999], 0.0f) << "channels do not overlap";
-    EXPECT_EQ(buffer->channel(2)[0], 0.0f) << "channels do not overlap";
-    EXPECT_EQ(buffer->floatChannelData()[1], buffer->channel(1));
+    // A small buffer from the heap, and one of two minutes from a mapping of its own.
+    for (const uint32_t frames : {1000u, 48000u * 120u}) {
+        auto buffer = PcmBuffer::allocate({48000, 3}, frames);
+        ASSERT_TRUE(buffer);
+        EXPECT_EQ(buffer->frameCapacity(), frames);
+        EXPECT_EQ(buffer->frameLength(), 0u) << "no frames hold data yet";
+        for (int c = 0; c < 3; ++c) {
+            for (uint32_t i = 0; i < frames; ++i) ASSERT_EQ(buffer->channel(c)[i], 0.0f) << "silence at first";
+        }
+        for (uint32_t i = 0; i < frames; ++i) buffer->channel(1)[i] = 1.0f;
+        EXPECT_EQ(buffer->channel(0)[frames - 1], 0.0f) << "channels do not overlap";
+        EXPECT_EQ(buffer->channel(2)[0], 0.0f) << "channels do not overlap";
+        EXPECT_EQ(buffer->floatChannelData()[1], buffer->channel(1));
 
-    buffer->setFrameLength(5000);
-    EXPECT_EQ(buffer->frameLength(), 1000u) << "the frame length never exceeds the capacity";
+        buffer->setFrameLength(frames + 4000);
+        EXPECT_EQ(buffer->frameLength(), frames) << "the frame length never exceeds the capacity";
+    }
+}
+
+TEST(LargeAllocation, IsZeroedAlignedAndWholeForEverySize) {
+    constexpr size_t kHugePage = size_t{2} << 20;
+    for (const size_t bytes : {kLargeAllocationBytes, kLargeAllocationBytes + 1, size_t{85} << 20}) {
+        auto* memory = static_cast<unsigned char*>(allocateLarge(bytes));
+        ASSERT_NE(memory, nullptr) << bytes;
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(memory) % kHugePage, 0u) << "aligned for huge pages";
+        EXPECT_EQ(memory[0], 0);
+        EXPECT_EQ(memory[bytes - 1], 0) << "zeroed up to its last byte";
+        std::memset(memory, 0x5a, bytes);  // every byte asked for can be written
+        EXPECT_EQ(memory[bytes / 2], 0x5a);
+        freeLarge(memory, bytes);
+    }
+    EXPECT_EQ(allocateLarge(0), nullptr);
+    EXPECT_EQ(allocateLarge(SIZE_MAX), nullptr) << "refused, never wrapped around";
+    freeLarge(nullptr, 123);  // ignored
 }
 
 }  // namespace

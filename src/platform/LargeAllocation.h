@@ -1,0 +1,19 @@
+// Memory for whole songs and long windows of samples: taken straight from the kernel in 2 MiB
+// aligned runs that may be backed by huge pages, so that touching a song's worth of samples costs
+// a few dozen page faults instead of tens of thousands.
+#pragma once
+
+#include <cstddef>
+
+namespace korvanta {
+
+// Allocations of at least this many bytes are worth a mapping of their own.
+inline constexpr size_t kLargeAllocationBytes = size_t{4} << 20;
+
+// `bytes` bytes of zeroed memory aligned to 2 MiB, or nullptr when the system refuses. Any thread.
+void* allocateLarge(size_t bytes) noexcept;
+
+// Gives back memory from allocateLarge(bytes) with the same `bytes`; nullptr is ignored.
+void freeLarge(void* memory, size_t bytes) noexcept;
+
+}  // namespace korvanta
