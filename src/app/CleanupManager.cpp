@@ -107,24 +107,27 @@ void CleanupManager::cleanupTempFilesInBackground(bool removeAll, const fs::path
     });
 }
 
-void CleanupManager::cleanupTempFiles(bool removeAll) {
+namespace {
+
+// The application's private folder, or nullopt (reported) when it cannot be made.
+std::optional<fs::path> privateFolderOrReport() {
     auto folder = privateTempFolder();
     if (!folder) {
         std::cout << "Failed to enumerate temp directory: " << folder.error().description()
                   << std::endl;
-        return;
+        return std::nullopt;
     }
-    cleanupTempFiles(removeAll, folder.value());
+    return folder.value();
+}
+
+}  // namespace
+
+void CleanupManager::cleanupTempFiles(bool removeAll) {
+    if (const auto folder = privateFolderOrReport()) cleanupTempFiles(removeAll, *folder);
 }
 
 void CleanupManager::cleanupTempFilesInBackground(bool removeAll) {
-    auto folder = privateTempFolder();
-    if (!folder) {
-        std::cout << "Failed to enumerate temp directory: " << folder.error().description()
-                  << std::endl;
-        return;
-    }
-    cleanupTempFilesInBackground(removeAll, folder.value());
+    if (const auto folder = privateFolderOrReport()) cleanupTempFilesInBackground(removeAll, *folder);
 }
 
 void CleanupManager::waitForBackgroundCleanup() { discardQueue().drain(); }
