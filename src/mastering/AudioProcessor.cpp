@@ -345,6 +345,7 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
 
     AudioStats accepted{};
     int passes = 0;
+    double firstGain = 0.0;
     if (std::fabs(inputStats->lufs - target) <= kAcceptanceLu) {
         progress.report(0.15);
         passes = 1;
@@ -357,6 +358,7 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
         accepted = rendered->stats;
     } else {
         double gainDb = std::min(firstGainDb(inputStats->lufs, inputStats->peak, target), kMaxGainDb);
+        firstGain = gainDb;
         for (int pass = 1; pass <= kMaxPasses; ++pass) {
             const bool lastPass = pass == kMaxPasses;
             passes = pass;
@@ -389,7 +391,7 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
     if (!fileExists(output)) {
         return Error{errc::kApp, errc::kFileMissing, "Output file was not created"};
     }
-    return DJMasteringResult{output, accepted, tempo.value(), passes};
+    return DJMasteringResult{output, accepted, tempo.value(), passes, firstGain};
 }
 
 }  // namespace korvanta

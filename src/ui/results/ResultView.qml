@@ -47,6 +47,7 @@ Item {
                 ToolTip.text: root.results.failureSummary
             }
             Item { Layout.fillWidth: true }
+            ReportExportButton { results: root.results }
             Text {
                 text: root.controller.batchProcessor.usedPresetName
                 visible: text !== ""

@@ -25,6 +25,7 @@ Item {
     required property bool isLeaving
     required property real appearDelay
     property bool isFinalMode: false
+    required property var model
 
     QtObject {
         id: prv
@@ -111,6 +112,7 @@ Item {
                     stereo: root.rightStereo
                 }
             }
+            DeliveryDetails { Layout.fillWidth: true; figures: root.model }
         }
     }
 }
