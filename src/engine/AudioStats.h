@@ -1,5 +1,7 @@
 // The three figures every loudness display and decision uses, and the two standard figures
 // shown beside them for delivery (measured on the same samples, never used in a decision).
+// measureLoudness() gives the first three; analyzeAudioFile() and the accepted pass of a master
+// add the other two (addDeliveryFigures()), which stay 0 where nobody asked for them.
 #pragma once
 
 namespace korvanta {

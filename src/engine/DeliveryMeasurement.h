@@ -10,9 +10,14 @@ struct DeliveryFigures {
     float integratedLufs = 0.0f;  // LUFS (R128), see R128LoudnessMeter; −inf when nothing passes the gates
 };
 
-// Feeds `frameCount` frames of de-interleaved samples, block by block while they are in cache,
-// through a TruePeakMeter and an R128LoudnessMeter. Never fails; safe from any number of threads.
+// Feeds `frameCount` frames of de-interleaved samples through a TruePeakMeter (block by block)
+// and an R128LoudnessMeter (processWhole). Never fails; safe from any number of threads.
 DeliveryFigures measureDelivery(const float* const* channels, int channelCount, int64_t frameCount,
                                 double sampleRate);
+
+struct AudioStats;
+// measureDelivery of the same samples into stats.truePeak and stats.lufsR128.
+void addDeliveryFigures(AudioStats& stats, const float* const* channels, int channelCount,
+                        int64_t frameCount, double sampleRate);
 
 }  // namespace korvanta

@@ -18,8 +18,6 @@
 
 #include "engine/LoudnessMeasurement.h"
 
-#include "engine/DeliveryMeasurement.h"
-
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -452,9 +450,6 @@ AudioStats measureLoudness(const float* const* channels, int channelCount, uint3
     stats.lufs = static_cast<float>(decibels(meanPower, 10.0) - 0.691 - 0.5);
     stats.peak = static_cast<float>(decibels(sums.peak, 20.0));
     stats.rms = static_cast<float>(decibels(rmsLinear, 20.0) + 0.4);
-    const DeliveryFigures delivery = measureDelivery(channels, channelCount, frames, sampleRate);
-    stats.truePeak = delivery.truePeakDb;
-    stats.lufsR128 = delivery.integratedLufs;
     return stats;
 }
 

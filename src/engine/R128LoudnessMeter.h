@@ -29,6 +29,12 @@ public:
 
     // `channels[c]` holds `frameCount` samples of channel c; blocks follow on in time.
     void process(const float* const* channels, int64_t frameCount);
+    // The same as process() for a whole signal in memory, fed to a freshly prepared meter: mono
+    // and stereo run as four stretches side by side in the lanes of one vector, each stretch after
+    // the first started 8192 frames early from silence, so that its history has settled (to
+    // below 1e−17 of the signal) where its count begins. Other layouts, or a meter already fed,
+    // go through process().
+    void processWhole(const float* const* channels, int64_t frameCount);
 
     // Gated integrated loudness, LUFS: blocks above −70 LUFS, then those above the mean of
     // these less 10 LU. −infinity when no block passes (silence, or less than 400 ms).

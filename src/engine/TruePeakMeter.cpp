@@ -32,8 +32,10 @@ constexpr float kPhaseTaps[TruePeakMeter::kPhases][TruePeakMeter::kTapsPerPhase]
      0.0109863281250f, 0.0017089843750f},
 };
 
+using Vec16 = float __attribute__((vector_size(16 * sizeof(float))));
 using Vec8 = float __attribute__((vector_size(8 * sizeof(float))));
 using Vec4 = float __attribute__((vector_size(4 * sizeof(float))));
+using Bits16 = int32_t __attribute__((vector_size(16 * sizeof(int32_t))));
 using Bits8 = int32_t __attribute__((vector_size(8 * sizeof(int32_t))));
 using Bits4 = int32_t __attribute__((vector_size(4 * sizeof(int32_t))));
 
@@ -47,7 +49,8 @@ template <typename V>
 // peak = max(|v|, peak) lane by lane; a NaN lane of v leaves peak as it was.
 template <typename V>
 [[gnu::always_inline]] inline void raisePeak(V& peak, const V& v) {
-    using Bits = std::conditional_t<sizeof(V) == sizeof(Vec8), Bits8, Bits4>;
+    using Bits = std::conditional_t<sizeof(V) == sizeof(Vec16), Bits16,
+                                    std::conditional_t<sizeof(V) == sizeof(Vec8), Bits8, Bits4>>;
     const V magnitude = reinterpret_cast<V>(reinterpret_cast<Bits>(v) & 0x7fffffff);
     peak = magnitude > peak ? magnitude : peak;
 }
@@ -63,9 +66,15 @@ template <typename V, int Step>
         V x[TruePeakMeter::kTapsPerPhase];
         for (int k = 0; k < TruePeakMeter::kTapsPerPhase; ++k) loadVector(x[k], window + kHistory + i - k);
         raisePeak(peak, x[0]);
+        // Three partial sums per phase keep the dependent additions short.
         for (int p = 0; p < TruePeakMeter::kPhases; p += Step) {
-            V sum = kPhaseTaps[p][0] * x[0];
-            for (int k = 1; k < TruePeakMeter::kTapsPerPhase; ++k) sum += kPhaseTaps[p][k] * x[k];
+            V s0 = kPhaseTaps[p][0] * x[0], s1 = kPhaseTaps[p][1] * x[1], s2 = kPhaseTaps[p][2] * x[2];
+            for (int k = 3; k < TruePeakMeter::kTapsPerPhase; k += 3) {
+                s0 += kPhaseTaps[p][k] * x[k];
+                s1 += kPhaseTaps[p][k + 1] * x[k + 1];
+                s2 += kPhaseTaps[p][k + 2] * x[k + 2];
+            }
+            const V sum = (s0 + s1) + s2;
             raisePeak(peak, sum);
         }
     }
@@ -93,16 +102,22 @@ template <int Step>
 __attribute__((target("avx2,fma"))) float blockPeakAvx2(const float* window, int64_t frames) {
     return blockPeak<Vec8, Step>(window, frames);
 }
+template <int Step>
+__attribute__((target("avx512f,avx2,fma"))) float blockPeakAvx512(const float* window, int64_t frames) {
+    return blockPeak<Vec16, Step>(window, frames);
+}
 #endif
 
 template <int Step>
 float blockPeakBest(const float* window, int64_t frames) {
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-    static const bool hasAvx2 = [] {
+    static const int level = [] {
         __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("fma") != 0;
+        if (__builtin_cpu_supports("avx512f") != 0) return 2;
+        return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("fma") != 0 ? 1 : 0;
     }();
-    if (hasAvx2) return blockPeakAvx2<Step>(window, frames);
+    if (level == 2) return blockPeakAvx512<Step>(window, frames);
+    if (level == 1) return blockPeakAvx2<Step>(window, frames);
 #endif
     return blockPeakBaseline<Step>(window, frames);
 }

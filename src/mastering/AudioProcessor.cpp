@@ -7,6 +7,7 @@
 
 #include "analysis/TempoAnalyzer.h"
 #include "engine/AudioEngine.h"
+#include "engine/DeliveryMeasurement.h"
 #include "engine/LoudnessMeasurement.h"
 #include "engine/LoudnessMeter.h"
 #include "engine/MasteringRenderer.h"
@@ -205,6 +206,14 @@ public:
                                window_.frameCount, static_cast<float>(format_.sampleRate));
     }
 
+    // The delivery figures of the window last taken whole, into `stats` (only the accepted pass
+    // needs them, so the trial passes do without).
+    void addDelivery(AudioStats& stats) const {
+        if (!complete()) return;
+        addDeliveryFigures(stats, buffer_->floatChannelData(), buffer_->channelCount(), window_.frameCount,
+                           format_.sampleRate);
+    }
+
 private:
     AudioFormat format_;
     int64_t length_;
@@ -387,6 +396,9 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
         }
     }
 
+    // The accepted pass is the last one rendered: its window is still in the buffer (a pass
+    // measured from its file instead has the delivery figures already).
+    if (window) window->addDelivery(accepted);
     progress.report(1.0);
     if (!fileExists(output)) {
         return Error{errc::kApp, errc::kFileMissing, "Output file was not created"};
