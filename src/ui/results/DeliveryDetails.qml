@@ -3,10 +3,11 @@ import QtQuick.Controls
 import QtQuick.Layouts
 import Korvanta
 
-// The delivery figures of a song card: true peak and LUFS (R128) of both columns, the gain each
-// streaming service applies to the right column, and the warning of the check after encoding.
-// `figures` is the card's model entry (the ResultViewModel roles).
-ColumnLayout {
+// The delivery line of a song card: true peak and LUFS (R128) of both columns, marked when the
+// check after encoding warned. Its details (hover, or keyboard focus): the gain each streaming
+// service applies to the right column, and that warning. `figures` is the card's model entry
+// (the ResultViewModel roles).
+Item {
     id: root
 
     property var figures
@@ -16,43 +17,31 @@ ColumnLayout {
         function text(name: string): string {
             return root.figures && root.figures[name] !== undefined ? root.figures[name] : ""
         }
+        readonly property string warning: prv.text("encodingWarning")
+        readonly property string penalties: prv.text("penaltyRow")
     }
 
-    spacing: 1
+    implicitHeight: line.implicitHeight
+    activeFocusOnTab: true
+    Accessible.role: Accessible.StaticText
+    Accessible.name: line.text + ". " + prv.penalties + ". " + prv.warning
+
     Text {
-        Layout.fillWidth: true
+        id: line
         objectName: "deliveryFigures"
-        text: "TRUE PEAK " + prv.text("leftTruePeak") + " | " + prv.text("rightTruePeak") + " dBTP   "
+        anchors.left: parent.left
+        anchors.right: parent.right
+        text: (prv.warning !== "" ? "\u26a0 " : "")
+              + "TP " + prv.text("leftTruePeak") + " | " + prv.text("rightTruePeak") + " dBTP  \u00b7  "
               + "LUFS (R128) " + prv.text("leftLufsR128") + " | " + prv.text("rightLufsR128")
         elide: Text.ElideRight
         font.family: Theme.fontFamily
         font.pixelSize: Theme.fontTiny
         font.weight: Font.DemiBold
-        color: ThemeManager.currentTheme.textSecondary
+        color: prv.warning !== "" ? ThemeManager.currentTheme.warning : ThemeManager.currentTheme.textSecondary
     }
-    Text {
-        id: penalties
-        Layout.fillWidth: true
-        objectName: "penaltyRow"
-        text: prv.text("penaltyRow")
-        visible: text !== ""
-        elide: Text.ElideRight
-        font.family: Theme.fontFamily
-        font.pixelSize: Theme.fontTiny
-        color: ThemeManager.currentTheme.textSecondary
-        HoverHandler { id: penaltyHover }
-        ToolTip.visible: penaltyHover.hovered && penalties.truncated
-        ToolTip.text: "Playback gain by service, dB: " + penalties.text
-    }
-    Text {
-        Layout.fillWidth: true
-        objectName: "encodingWarning"
-        text: prv.text("encodingWarning")
-        visible: text !== ""
-        elide: Text.ElideRight
-        font.family: Theme.fontFamily
-        font.pixelSize: Theme.fontTiny
-        font.weight: Font.DemiBold
-        color: ThemeManager.currentTheme.warning
-    }
+    HoverHandler { id: hover }
+    ToolTip.visible: (hover.hovered || root.activeFocus) && prv.penalties !== ""
+    ToolTip.text: "Playback gain by service, dB:\n" + prv.penalties.split(" \u00b7 ").join("\n")
+                  + (prv.warning !== "" ? "\n\n" + prv.warning : "")
 }
