@@ -1,6 +1,5 @@
 import QtQuick
 import QtQuick.Controls
-import QtQuick.Layouts
 import Korvanta
 
 // The delivery line of a song card: true peak and LUFS (R128) of both columns, marked when the
