@@ -90,6 +90,12 @@ QVariant SongListModel::data(const QModelIndex& index, int role) const {
     case FinalUrlRole: return pathText(f.finalURL);
     case BpmRole: return f.masterBPM;
     case PassesRole: return f.masterPasses;
+    case OriginalTruePeakRole: return figure(f.originalStats, &AudioStats::truePeak);
+    case OriginalLufsR128Role: return figure(f.originalStats, &AudioStats::lufsR128);
+    case MasterTruePeakRole: return figure(f.masterStats, &AudioStats::truePeak);
+    case MasterLufsR128Role: return figure(f.masterStats, &AudioStats::lufsR128);
+    case FinalTruePeakRole: return figure(f.finalStats, &AudioStats::truePeak);
+    case FinalLufsR128Role: return figure(f.finalStats, &AudioStats::lufsR128);
     default: return {};
     }
 }
@@ -120,6 +126,12 @@ QHash<int, QByteArray> SongListModel::roleNames() const {
         {FinalUrlRole, "finalURL"},
         {BpmRole, "bpm"},
         {PassesRole, "passes"},
+        {OriginalTruePeakRole, "originalTruePeak"},
+        {OriginalLufsR128Role, "originalLufsR128"},
+        {MasterTruePeakRole, "masterTruePeak"},
+        {MasterLufsR128Role, "masterLufsR128"},
+        {FinalTruePeakRole, "finalTruePeak"},
+        {FinalLufsR128Role, "finalLufsR128"},
     };
 }
 

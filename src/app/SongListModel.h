@@ -49,6 +49,14 @@ public:
         FinalUrlRole,
         BpmRole,     // tempo the master's limiter was timed by; 0 before mastering
         PassesRole,  // passes the master took; 0 before mastering
+        // The standard figures beside the system's: true peak (dBTP) and LUFS (R128), or
+        // undefined without stats (LUFS (R128) is −Infinity when every block is gated out).
+        OriginalTruePeakRole,
+        OriginalLufsR128Role,
+        MasterTruePeakRole,
+        MasterLufsR128Role,
+        FinalTruePeakRole,
+        FinalLufsR128Role,
     };
     Q_ENUM(Role)
 

@@ -83,6 +83,8 @@ int runAnalyze(const std::vector<std::string>& args) {
                            {"lufs", jsonNumber(r.stats.lufs)},
                            {"peak", jsonNumber(r.stats.peak)},
                            {"rms", jsonNumber(r.stats.rms)},
+                           {"truePeak", jsonNumber(r.stats.truePeak)},
+                           {"lufsR128", jsonNumber(r.stats.lufsR128)},
                            {"duration", r.durationSeconds},
                            {"sampleRate", r.sampleRate},
                            {"channels", r.channelCount}});
@@ -95,8 +97,8 @@ int runAnalyze(const std::vector<std::string>& args) {
         nameWidth = std::max(nameWidth, displayWidth(std::filesystem::path(r.file).filename().string()));
     }
     char head[160];
-    std::snprintf(head, sizeof head, "%8s %8s %8s %9s %7s %3s", "LUFS", "PEAK", "RMS", "DURATION",
-                  "RATE", "CH");
+    std::snprintf(head, sizeof head, "%8s %12s %8s %10s %8s %9s %7s %3s", "LUFS", "LUFS (R128)", "PEAK",
+                  "TRUE PEAK", "RMS", "DURATION", "RATE", "CH");
     std::cout << padRight("FILE", nameWidth) << "  " << head << "\n";
     for (const auto& r : reports) {
         const std::string name = std::filesystem::path(r.file).filename().string();
@@ -106,8 +108,9 @@ int runAnalyze(const std::vector<std::string>& args) {
             continue;
         }
         char line[160];
-        std::snprintf(line, sizeof line, "%8s %8s %8s %9s %7.0f %3d",
-                      formatDecibels(r.stats.lufs).c_str(), formatDecibels(r.stats.peak).c_str(),
+        std::snprintf(line, sizeof line, "%8s %12s %8s %10s %8s %9s %7.0f %3d",
+                      formatDecibels(r.stats.lufs).c_str(), formatDecibels(r.stats.lufsR128).c_str(),
+                      formatDecibels(r.stats.peak).c_str(), formatDecibels(r.stats.truePeak).c_str(),
                       formatDecibels(r.stats.rms).c_str(),
                       formatDuration(r.durationSeconds).c_str(), r.sampleRate, r.channelCount);
         std::cout << padRight(name, nameWidth) << "  " << line << "\n";

@@ -22,6 +22,9 @@
 #include "cli/Commands.h"
 #include "cli/ProgressBar.h"
 #include "eq/EQSettings.h"
+#include "export/DeliveryReport.h"
+#include "export/EncodedTruePeak.h"
+#include "export/PlatformLoudness.h"
 #include "export/ExportFormat.h"
 #include "export/ExportWriter.h"
 #include "mastering/BatchProcessor.h"
@@ -103,6 +106,7 @@ struct SongReport {
     std::optional<AudioStats> stats;
     int bpm = 0;
     int passes = 0;
+    std::optional<float> encodedTruePeak;  // of the exported M4A, decoded again
     std::optional<Error> error;
 };
 
@@ -117,16 +121,18 @@ struct Options {
     std::optional<fs::path> reference;
     std::optional<EQSettings> eq;
     fs::path outFolder;
+    std::optional<fs::path> report;  // --report FILE: .csv, .json or .html
     std::vector<fs::path> inputs;
 };
 
 // Parses and checks the options of master (eqMode false) or eq (eqMode true); returns a usage
 // message on error.
 std::variant<Options, std::string> parseOptions(const std::vector<std::string>& args, bool eqMode) {
-    auto parsed = eqMode ? parseArguments(args, {"--json", "--hq"}, {"--settings", "--out", "--format", "--cover"})
+    auto parsed = eqMode ? parseArguments(args, {"--json", "--hq"},
+                                          {"--settings", "--out", "--format", "--cover", "--report"})
                          : parseArguments(args, {"--json", "--hq"},
                                           {"--preset", "--target", "--ceiling", "--out", "--format",
-                                           "--cover", "--reference"});
+                                           "--cover", "--reference", "--report"});
     if (auto* message = std::get_if<std::string>(&parsed)) return *message;
     const Arguments& a = std::get<Arguments>(parsed);
 
@@ -137,6 +143,10 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
     if (a.positional.empty()) return "no PATH given";
     if (!a.option("--out")) return "--out DIR is required";
     o.outFolder = *a.option("--out");
+    if (auto report = a.option("--report")) {
+        if (!reportFormatFor(*report)) return "--report FILE must end in .csv, .json or .html";
+        o.report = fs::path(*report);
+    }
 
     if (auto preset = a.option("--preset")) {
         if (a.option("--target") || a.option("--ceiling")) return "--preset cannot be combined with --target/--ceiling";
@@ -207,8 +217,15 @@ void printHumanReport(const SongReport& r, size_t nameWidth) {
     if (r.status == "completed" && r.stats) {
         std::printf("ok      %s %6s LUFS  peak %5s  rms %5s", name.c_str(), formatDecibels(r.stats->lufs).c_str(),
                     formatDecibels(r.stats->peak).c_str(), formatDecibels(r.stats->rms).c_str());
+        std::printf("  %6s LUFS (R128)  true peak %5s dBTP", formatDecibels(r.stats->lufsR128).c_str(),
+                    formatDecibels(r.stats->truePeak).c_str());
         if (r.passes > 0) std::printf("  %3d BPM  %d pass%s", r.bpm, r.passes, r.passes == 1 ? "  " : "es");
         std::printf("  -> %s\n", r.output ? r.output->string().c_str() : "");
+        std::printf("        %s\n", penaltySummary(platformPenalties(r.stats->lufsR128, r.stats->truePeak)).c_str());
+        if (r.encodedTruePeak) {
+            const std::string warning = encodedTruePeakWarning(*r.encodedTruePeak);
+            if (!warning.empty()) std::printf("        %s\n", warning.c_str());
+        }
     } else if (r.status == "pending") {
         std::printf("skipped %s  (cancelled before it started)\n", name.c_str());
     } else {
@@ -224,6 +241,18 @@ void printJsonReport(const SongReport& r) {
         line["lufs"] = jsonNumber(r.stats->lufs);
         line["peak"] = jsonNumber(r.stats->peak);
         line["rms"] = jsonNumber(r.stats->rms);
+        line["truePeak"] = jsonNumber(r.stats->truePeak);
+        line["lufsR128"] = jsonNumber(r.stats->lufsR128);
+        nlohmann::json penalties = nlohmann::json::object();
+        for (const auto& p : platformPenalties(r.stats->lufsR128, r.stats->truePeak)) {
+            penalties[p.platform->key] = p.gainDb ? jsonNumber(static_cast<float>(*p.gainDb)) : nlohmann::json();
+        }
+        line["platformGain"] = penalties;
+    }
+    if (r.encodedTruePeak) {
+        line["m4aTruePeak"] = jsonNumber(*r.encodedTruePeak);
+        const std::string warning = encodedTruePeakWarning(*r.encodedTruePeak);
+        if (!warning.empty()) line["warning"] = warning;
     }
     if (r.passes > 0) {
         line["bpm"] = r.bpm;
@@ -333,11 +362,13 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
     int reportsInFlight = 0;
     // Reports by the order report() was called in; printed from `nextToPrint` on as they complete.
     std::map<size_t, size_t> inputOfTicket;
-    std::map<size_t, std::tuple<std::optional<ExportJob>, bool, bool>> ready;
+    std::map<size_t, std::tuple<std::optional<ExportJob>, bool, bool, std::optional<float>>> ready;
     size_t ticketsIssued = 0, nextToPrint = 0;
     // Main thread, in report order: the export's outcome, the counts, the printed line.
-    auto finish = [&](size_t i, const std::optional<ExportJob>& job, bool written, bool referenceFailed) {
+    auto finish = [&](size_t i, const std::optional<ExportJob>& job, bool written, bool referenceFailed,
+                      std::optional<float> encodedPeak) {
         SongReport& r = reports[i];
+        r.encodedTruePeak = encodedPeak;
         if (job) {
             if (written) {
                 r.status = "completed";
@@ -360,11 +391,12 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
         --reportsInFlight;
     };
     // Main thread: an export has ended; print every report whose turn has come.
-    auto exported = [&](size_t ticket, const std::optional<ExportJob>& job, bool written, bool referenceFailed) {
-        ready.emplace(ticket, std::tuple{job, written, referenceFailed});
+    auto exported = [&](size_t ticket, const std::optional<ExportJob>& job, bool written, bool referenceFailed,
+                        std::optional<float> encodedPeak) {
+        ready.emplace(ticket, std::tuple{job, written, referenceFailed, encodedPeak});
         for (auto it = ready.find(nextToPrint); it != ready.end(); it = ready.find(nextToPrint)) {
-            const auto& [doneJob, doneWritten, doneReferenceFailed] = it->second;
-            finish(inputOfTicket.at(nextToPrint), doneJob, doneWritten, doneReferenceFailed);
+            const auto& [doneJob, doneWritten, doneReferenceFailed, donePeak] = it->second;
+            finish(inputOfTicket.at(nextToPrint), doneJob, doneWritten, doneReferenceFailed, donePeak);
             ready.erase(it);
             ++nextToPrint;
         }
@@ -404,8 +436,16 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
                             ? moveOrWriteExportFile(job->source, job->destination, o.format, artwork, *store)
                             : writeExportFile(job->source, job->destination, o.format, artwork, *store));
             if (job) timingMark("exported " + job->destination.filename().string());
+            // Every M4A is decoded again for its true peak; the file itself is left as written.
+            std::optional<float> encodedPeak;
+            if (written && o.format == ExportFormat::m4a) {
+                if (auto peak = measureFileTruePeak(job->destination)) encodedPeak = peak.value();
+            }
             QMetaObject::invokeMethod(
-                &app, [&, ticket, job, written, referenceFailed] { exported(ticket, job, written, referenceFailed); },
+                &app,
+                [&, ticket, job, written, referenceFailed, encodedPeak] {
+                    exported(ticket, job, written, referenceFailed, encodedPeak);
+                },
                 Qt::QueuedConnection);
         });
     };
@@ -486,13 +526,34 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
     }
 
     timingMark("renderings removed");
+
+    int reportStatus = kExitOk;
+    if (o.report) {
+        std::vector<ReportSong> rows;
+        for (size_t i = 0; i < o.inputs.size(); ++i) {
+            const SongReport& r = reports[i];
+            ReportSong row;
+            if (songOfInput[i] >= 0) {
+                row = reportSongFrom(batch.audioFiles()[static_cast<size_t>(songOfInput[i])], r.encodedTruePeak);
+            }
+            row.file = r.input.string();
+            row.status = r.status;
+            row.error = r.error ? r.error->description() : "";
+            rows.push_back(std::move(row));
+        }
+        if (Status written = writeReport(*o.report, rows); !written) {
+            std::fprintf(stderr, "Could not write the report: %s\n", written.error().description().c_str());
+            reportStatus = kExitSomeFailed;
+        }
+    }
+
     if (!withJson) {
         std::printf("%d completed, %d failed", completed, failed);
         if (pending > 0) std::printf(", %d not started", pending);
         if (cancelled) std::printf(" (cancelled)");
         std::printf(". Output: %s\n", o.outFolder.string().c_str());
     }
-    return (failed > 0 || pending > 0) ? kExitSomeFailed : kExitOk;
+    return (failed > 0 || pending > 0) ? kExitSomeFailed : reportStatus;
 }
 
 }  // namespace korvanta::cli

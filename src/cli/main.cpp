@@ -15,7 +15,9 @@ const char* const kHelp = R"HELP(Usage: korvanta-cli COMMAND [OPTIONS] PATH...
 Commands:
   analyze [--json] FILE...
       Measures each file on its central two minutes: integrated loudness (LUFS), sample peak
-      (dBFS) and the RMS of its loudest part (dBFS), with duration, sample rate and channels.
+      (dBFS) and the RMS of its loudest part (dBFS), with duration, sample rate and channels;
+      beside them the standard figures on the same samples: "LUFS (R128)" (BS.1770-4 / EBU
+      R128 integrated loudness, no offset) and the true peak (dBTP, 4x oversampled).
 
   tempo [--json] FILE...
       Estimates each file's tempo (70 to 170 BPM in steps of 2; 120 when unsure).
@@ -25,7 +27,7 @@ Commands:
       and, with --json, the 100-point spectrum profile in dB.
 
   master [--preset NAME | --target LUFS [--ceiling DB]] [--hq] [--format wav|m4a]
-         [--cover IMAGE] [--reference REF] [--json] --out DIR PATH...
+         [--cover IMAGE] [--reference REF] [--report FILE] [--json] --out DIR PATH...
       Masters songs one after another to a loudness target and writes each to DIR as
       "<song> (MASTER).wav" (or .m4a). PATH is a file or a folder (a folder contributes its
       top-level mp3, wav, aiff, aif, m4a, flac, ogg and aac files).
@@ -37,10 +39,15 @@ Commands:
         --cover IMAGE    cover art for M4A exports (JPEG, PNG, ...)
         --reference REF  after mastering, match every song's tonal balance to the song REF
                          through the equaliser; writes "<song> (FINAL)" files instead
+        --report FILE    a batch report: CSV, JSON or a self-contained HTML page by the
+                         extension (.csv, .json, .html); every song's figures and the gain
+                         each streaming service's loudness normalisation applies to it
+      Every M4A export is decoded again; a true peak above -1.0 dBTP is reported.
       Ctrl-C cancels: the running song stops, later songs are not started, and no partial
       file is left in DIR.
 
-  eq --settings EQ.json [--hq] [--format wav|m4a] [--cover IMAGE] [--json] --out DIR PATH...
+  eq --settings EQ.json [--hq] [--format wav|m4a] [--cover IMAGE] [--report FILE] [--json]
+     --out DIR PATH...
       Renders songs through the equaliser described by EQ.json (the stored equaliser
       record; it is switched on whatever its isEnabled says) and writes "<song> (FINAL)"
       files to DIR.
@@ -49,7 +56,8 @@ Options for every command:
   --json      one JSON object per line per file instead of text; a file that fails gives
               "error": {"domain", "code", "message"}. master/eq give "file", "status"
               ("completed", "failed", or "pending" when cancelled before it started),
-              "output", "lufs", "peak", "rms", "bpm", "passes".
+              "output", "lufs", "peak", "rms", "truePeak", "lufsR128", "platformGain",
+              "bpm", "passes", and for M4A "m4aTruePeak" (and "warning" above -1.0 dBTP).
   -h, --help  this text
 
 Exit status: 0 when every file succeeded, 1 when any failed, 2 for a usage error.

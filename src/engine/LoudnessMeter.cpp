@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "engine/DeliveryMeasurement.h"
 #include "engine/LoudnessMeasurement.h"
 #include "platform/AudioFileReader.h"
 #include "platform/MemoryDecoder.h"
@@ -51,8 +52,11 @@ Result<AudioStats> analyzeAudioFile(const DecodedAudio& audio) {
     const MeasurementWindow window = measurementWindow(audio.format, audio.length);
     std::vector<const float*> channels;
     for (const auto& samples : audio.channels) channels.push_back(samples.data() + window.firstFrame);
-    return measureLoudness(channels.data(), static_cast<int>(channels.size()), window.frameCount,
-                           static_cast<float>(audio.format.sampleRate));
+    AudioStats stats = measureLoudness(channels.data(), static_cast<int>(channels.size()), window.frameCount,
+                                       static_cast<float>(audio.format.sampleRate));
+    addDeliveryFigures(stats, channels.data(), static_cast<int>(channels.size()), window.frameCount,
+                       audio.format.sampleRate);
+    return stats;
 }
 
 Result<AudioStats> analyzeAudioFile(AudioFileReader& file) {
@@ -68,8 +72,11 @@ Result<AudioStats> analyzeAudioFile(AudioFileReader& file) {
     file.setFramePosition(window.firstFrame);
     if (auto status = file.read(*buffer); !status) return status.error();
 
-    return measureLoudness(buffer->floatChannelData(), buffer->channelCount(),
-                           buffer->frameLength(), static_cast<float>(format.sampleRate));
+    AudioStats stats = measureLoudness(buffer->floatChannelData(), buffer->channelCount(),
+                                       buffer->frameLength(), static_cast<float>(format.sampleRate));
+    addDeliveryFigures(stats, buffer->floatChannelData(), buffer->channelCount(), buffer->frameLength(),
+                       format.sampleRate);
+    return stats;
 }
 
 }  // namespace korvanta

@@ -6,8 +6,11 @@
 #include <cstdio>
 
 #include "eq/EQSettings.h"
+#include "export/DeliveryReport.h"
+#include "export/EncodedTruePeak.h"
 #include "export/ExportFormat.h"
 #include "export/ExportWriter.h"
+#include "export/PlatformLoudness.h"
 #include "platform/DelayScheduler.h"
 #include "platform/FileOperations.h"
 #include "platform/PreferenceKeys.h"
@@ -150,6 +153,15 @@ QVariant ResultViewModel::columnFigure(const AudioFile& f, bool left, int role) 
         const bool original = left && !finalMode;
         return QString::number(original ? 0 : stereoPercent(store_)) + QLatin1Char('%');
     }
+    case LeftTruePeakRole:
+    case RightTruePeakRole: return stats ? figure(stats->truePeak) : QString();
+    case LeftLufsR128Role:
+    case RightLufsR128Role:
+        if (!stats) return QString();
+        return std::isfinite(stats->lufsR128) ? figure(stats->lufsR128) : QStringLiteral("\u2014");
+    case PenaltyRowRole:
+        if (!stats) return QString();
+        return QString::fromStdString(penaltySummary(platformPenalties(stats->lufsR128, stats->truePeak)));
     default: return {};
     }
 }
@@ -178,6 +190,16 @@ QVariant ResultViewModel::data(const QModelIndex& index, int role) const {
     case RightRmsRole:
     case RightPeakRole:
     case RightStereoRole: return columnFigure(f, false, role);
+    case LeftTruePeakRole:
+    case LeftLufsR128Role: return columnFigure(f, true, role);
+    case RightTruePeakRole:
+    case RightLufsR128Role:
+    case PenaltyRowRole: return columnFigure(f, false, role);
+    case EncodingWarningRole: {
+        const auto peak = encodedTruePeaks_.find(f.id);
+        return peak == encodedTruePeaks_.end() ? QString()
+                                               : QString::fromStdString(encodedTruePeakWarning(peak->second));
+    }
     case LeftLabelRole: return isFinalMode() ? QStringLiteral("MASTER") : QStringLiteral("ORIGINAL");
     case RightLabelRole: return isFinalMode() ? QStringLiteral("FINAL") : QStringLiteral("MASTER");
     case BpmRole: return f.masterBPM > 0 ? QString::number(f.masterBPM) + QStringLiteral(" BPM") : QString();
@@ -193,7 +215,10 @@ QHash<int, QByteArray> ResultViewModel::roleNames() const {
             {LeftPeakRole, "leftPeak"},     {LeftStereoRole, "leftStereo"},   {RightLufsRole, "rightLufs"},
             {RightRmsRole, "rightRms"},     {RightPeakRole, "rightPeak"},     {RightStereoRole, "rightStereo"},
             {LeftLabelRole, "leftLabel"},   {RightLabelRole, "rightLabel"},   {BpmRole, "bpm"},
-            {IsLeavingRole, "isLeaving"},   {AppearDelayRole, "appearDelay"}};
+            {IsLeavingRole, "isLeaving"},   {AppearDelayRole, "appearDelay"},
+            {LeftTruePeakRole, "leftTruePeak"}, {RightTruePeakRole, "rightTruePeak"},
+            {LeftLufsR128Role, "leftLufsR128"}, {RightLufsR128Role, "rightLufsR128"},
+            {PenaltyRowRole, "penaltyRow"}, {EncodingWarningRole, "encodingWarning"}};
 }
 
 // --- Export ----------------------------------------------------------------------------------
@@ -298,6 +323,7 @@ void ResultViewModel::exportFile(size_t index, int pairCount) {
     runOnWorker([self, run, index, pairCount, id, source = *source, destination,
                                           format, artwork, store] {
         enum class Outcome { written, failed, sourceMissing, notReplaced } outcome = Outcome::failed;
+        std::optional<float> encodedPeak;  // every M4A is decoded again for its true peak
         std::error_code ec;
         if (fs::exists(destination, ec) && !fs::remove(destination, ec)) {
             outcome = Outcome::notReplaced;  // an existing file that cannot be replaced
@@ -305,11 +331,15 @@ void ResultViewModel::exportFile(size_t index, int pairCount) {
             outcome = Outcome::sourceMissing;
         } else if (writeExportFile(source, destination, format, artwork, *store)) {
             outcome = Outcome::written;
+            if (format == ExportFormat::m4a) {
+                if (auto peak = measureFileTruePeak(destination)) encodedPeak = peak.value();
+            }
         }
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [self, run, index, pairCount, id, outcome] {
+            [self, run, index, pairCount, id, outcome, encodedPeak] {
                 if (!self || run != self->exportRun_) return;
+                if (encodedPeak) self->noteEncodedTruePeak(id.toStdString(), *encodedPeak);
                 if (outcome == Outcome::sourceMissing) {
                     emit self->songExported(id, false);
                     self->exportNext(index + 1, pairCount);
@@ -375,6 +405,60 @@ void ResultViewModel::screenDisappeared() {
     ++exportRun_;
     setExportState(false, false);
     selectedExportFolder_.reset();
+}
+
+// --- Delivery -------------------------------------------------------------------------------
+
+void ResultViewModel::noteEncodedTruePeak(const std::string& songId, float truePeakDb) {
+    encodedTruePeaks_[songId] = truePeakDb;
+    for (size_t row = 0; row < visibleFiles_.size(); ++row) {
+        if (visibleFiles_[row].id == songId) {
+            const QModelIndex at = index(static_cast<int>(row));
+            emit dataChanged(at, at, {EncodingWarningRole});
+        }
+    }
+    emit encodingWarningsChanged();
+}
+
+QString ResultViewModel::encodingWarnings() const {
+    QStringList lines;
+    if (!batchProcessor_) return {};
+    for (const auto& song : batchProcessor_->audioFiles()) {
+        const auto peak = encodedTruePeaks_.find(song.id);
+        if (peak == encodedTruePeaks_.end()) continue;
+        const std::string warning = encodedTruePeakWarning(peak->second);
+        if (!warning.empty()) lines << QString::fromStdString(song.filename + ": " + warning);
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+void ResultViewModel::exportReport(const QUrl& file) {
+    if (isWritingReport_ || !batchProcessor_) return;
+    const fs::path path = file.isLocalFile() ? fs::path(file.toLocalFile().toStdString())
+                                             : fs::path(file.toString().toStdString());
+    std::vector<ReportSong> songs;
+    for (const auto& song : batchProcessor_->audioFiles()) {
+        const auto peak = encodedTruePeaks_.find(song.id);
+        songs.push_back(reportSongFrom(song, peak == encodedTruePeaks_.end() ? std::nullopt
+                                                                             : std::optional<float>(peak->second)));
+    }
+    isWritingReport_ = true;
+    emit reportMessageChanged();
+    QPointer<ResultViewModel> self(this);
+    QThreadPool::globalInstance()->start([self, path, songs = std::move(songs)] {
+        const Status written = writeReport(path, songs);
+        const QString message = written ? QStringLiteral("Report saved: ") + QString::fromStdString(path.string())
+                                        : QString::fromStdString(written.error().description());
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, message] {
+                if (!self) return;
+                self->isWritingReport_ = false;
+                self->reportMessage_ = message;
+                emit self->reportMessageChanged();
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 }  // namespace korvanta

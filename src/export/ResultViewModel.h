@@ -8,6 +8,7 @@
 #include <QUrl>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,12 @@ class ResultViewModel : public QAbstractListModel {
     // Asks the screen to open the folder chooser ("Select a Folder to Save All Files").
     Q_PROPERTY(bool showFolderChooser READ showFolderChooser NOTIFY showFolderChooserChanged)
     Q_PROPERTY(QString exportFormatExtension READ exportFormatExtension NOTIFY exportStateChanged)
+    // One line per exported M4A whose decoded true peak is above −1.0 dBTP: "<name>: M4A true
+    // peak +0.4 dBTP — may distort after encoding on some players"; "" when none.
+    Q_PROPERTY(QString encodingWarnings READ encodingWarnings NOTIFY encodingWarningsChanged)
+    // The outcome of the last "Export Report…": "Report saved: <path>" or the error; "" before.
+    Q_PROPERTY(QString reportMessage READ reportMessage NOTIFY reportMessageChanged)
+    Q_PROPERTY(bool isWritingReport READ isWritingReport NOTIFY reportMessageChanged)
 
 public:
     enum class ExportChoice { master, final };
@@ -65,6 +72,12 @@ public:
         BpmRole,         // "128 BPM", or "" before mastering
         IsLeavingRole,   // the card has been exported and leaves with its row
         AppearDelayRole, // seconds after the screen shows before the card enters
+        LeftTruePeakRole,   // "%.1f" dBTP, "" without stats
+        RightTruePeakRole,
+        LeftLufsR128Role,   // "%.1f" LUFS (R128), "—" when gated out, "" without stats
+        RightLufsR128Role,
+        PenaltyRowRole,     // the services' gains for the right column: "Spotify -4.2 · …"
+        EncodingWarningRole,  // the M4A check's warning for this song, or ""
     };
     Q_ENUM(Role)
 
@@ -90,6 +103,9 @@ public:
     bool showExportChoiceAlert() const { return showExportChoiceAlert_; }
     bool showFolderChooser() const { return showFolderChooser_; }
     QString exportFormatExtension() const;
+    QString encodingWarnings() const;
+    QString reportMessage() const { return reportMessage_; }
+    bool isWritingReport() const { return isWritingReport_; }
     const std::vector<AudioFile>& visibleFiles() const { return visibleFiles_; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -106,6 +122,9 @@ public:
     Q_INVOKABLE void exportFolderCancelled();
     // The screen went away.
     Q_INVOKABLE void screenDisappeared();
+    // "Export Report…": writes every song of the batch to `file` (.csv, .json or .html by its
+    // extension) on a worker; reportMessage tells the outcome.
+    Q_INVOKABLE void exportReport(const QUrl& file);
 
 signals:
     void batchProcessorChanged();
@@ -114,6 +133,8 @@ signals:
     void exportStateChanged();
     void showExportChoiceAlertChanged();
     void showFolderChooserChanged();
+    void encodingWarningsChanged();
+    void reportMessageChanged();
     // The export has written song `index` of visibleFiles (true) or skipped it (false).
     void songExported(const QString& songId, bool written);
 
@@ -129,6 +150,7 @@ private:
     void finishExport();
     void setExportState(bool animating, bool completed);
     QVariant columnFigure(const AudioFile& f, bool left, int role) const;
+    void noteEncodedTruePeak(const std::string& songId, float truePeakDb);
 
     Preferences& store_;
     QPointer<BatchProcessor> batchProcessor_;
@@ -145,6 +167,9 @@ private:
     bool showExportChoiceAlert_ = false;
     bool showFolderChooser_ = false;
     uint64_t exportRun_ = 0;  // tells a running export's late steps from a newer export's
+    std::map<std::string, float> encodedTruePeaks_;  // song id → true peak of its exported M4A
+    QString reportMessage_;
+    bool isWritingReport_ = false;
 };
 
 }  // namespace korvanta

@@ -19,6 +19,8 @@ struct AudioFile {
     std::filesystem::path url;      // the imported file; only ever read
     std::string filename;           // its last path component
     std::optional<double> duration;  // seconds
+    double sampleRate = 0.0;  // Hz, of the imported file (0 when not known)
+    int channelCount = 0;     // of the imported file (0 when not known)
     std::optional<AudioStats> originalStats;
     std::optional<AudioStats> masterStats;
     std::optional<AudioStats> finalStats;
@@ -26,6 +28,7 @@ struct AudioFile {
     std::optional<std::filesystem::path> finalURL;   // the "_final" rendering
     int masterBPM = 0;     // tempo the master's limiter used (0 before mastering)
     int masterPasses = 0;  // passes the master took (0 before mastering)
+    std::optional<double> masterFirstGainDb;  // gain of the master's first pass, dB
     std::optional<Error> failure;  // why the last batch failed this song
     bool isSelected = true;
     ProcessingStatus processingStatus = ProcessingStatus::pending;
@@ -34,6 +37,8 @@ struct AudioFile {
 // What is learnt about a song when it is added.
 struct AudioFileDetails {
     double duration = 0.0;  // seconds
+    double sampleRate = 0.0;
+    int channelCount = 0;
     std::optional<AudioStats> stats;
 };
 

@@ -7,6 +7,7 @@
 
 #include "analysis/TempoAnalyzer.h"
 #include "engine/AudioEngine.h"
+#include "engine/DeliveryMeasurement.h"
 #include "engine/LoudnessMeasurement.h"
 #include "engine/LoudnessMeter.h"
 #include "engine/MasteringRenderer.h"
@@ -206,6 +207,14 @@ public:
                                window_.frameCount, static_cast<float>(format_.sampleRate));
     }
 
+    // The delivery figures of the window last taken whole, into `stats` (only the accepted pass
+    // needs them, so the trial passes do without).
+    void addDelivery(AudioStats& stats) const {
+        if (!complete()) return;
+        addDeliveryFigures(stats, buffer_->floatChannelData(), buffer_->channelCount(), window_.frameCount,
+                           format_.sampleRate);
+    }
+
 private:
     AudioFormat format_;
     int64_t length_;
@@ -356,6 +365,7 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
 
     AudioStats accepted{};
     int passes = 0;
+    double firstGain = 0.0;
     if (std::fabs(inputStats->lufs - target) <= kAcceptanceLu) {
         progress.report(0.15);
         passes = 1;
@@ -368,6 +378,7 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
         accepted = rendered->stats;
     } else {
         double gainDb = std::min(firstGainDb(inputStats->lufs, inputStats->peak, target), kMaxGainDb);
+        firstGain = gainDb;
         for (int pass = 1; pass <= kMaxPasses; ++pass) {
             const bool lastPass = pass == kMaxPasses;
             passes = pass;
@@ -397,11 +408,14 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
         }
     }
 
+    // The accepted pass is the last one rendered: its window is still in the buffer (a pass
+    // measured from its file instead has the delivery figures already).
+    if (window) window->addDelivery(accepted);
     progress.report(1.0);
     if (!fileExists(output)) {
         return Error{errc::kApp, errc::kFileMissing, "Output file was not created"};
     }
-    return DJMasteringResult{output, accepted, tempo.value(), passes};
+    return DJMasteringResult{output, accepted, tempo.value(), passes, firstGain};
 }
 
 }  // namespace korvanta

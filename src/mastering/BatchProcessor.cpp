@@ -128,6 +128,8 @@ void BatchProcessor::addNext() {
                 const AudioFormat format = reader.value()->processingFormat();
                 AudioFileDetails d;
                 d.duration = static_cast<double>(reader.value()->length()) / format.sampleRate;
+                d.sampleRate = format.sampleRate;
+                d.channelCount = format.channelCount;
                 reader.value().reset();
                 if (measure) {
                     if (auto stats = analyzeAudioFile(path)) d.stats = stats.value();
@@ -163,6 +165,8 @@ void BatchProcessor::addFinished(const fs::path& path, const std::optional<Audio
         song.url = add.path;
         song.filename = add.path.filename().string();
         song.duration = add.details->duration;
+        song.sampleRate = add.details->sampleRate;
+        song.channelCount = add.details->channelCount;
         song.originalStats = add.details->stats;
         audioFiles_.push_back(std::move(song));
         emit fileInserted(static_cast<int>(audioFiles_.size() - 1));
@@ -387,7 +391,7 @@ void BatchProcessor::startEntry(size_t k) {
                 auto converted = AudioConverter::convert(result->outputURL, ExportFormat::m4a);
                 if (!converted) return converted.error();
                 return DJMasteringResult{converted.value(), result->stats, result->bpm,
-                                         result->passes};
+                                         result->passes, result->firstGainDb};
             };
             Result<DJMasteringResult> result = run();
             onMainThread([self, k, generation, result = std::move(result)]() mutable {
@@ -416,6 +420,7 @@ void BatchProcessor::finishEntry(size_t k, Result<DJMasteringResult> result) {
             song.masterStats = result->stats;
             song.masterBPM = result->bpm;
             song.masterPasses = result->passes;
+            song.masterFirstGainDb = result->firstGainDb;
         }
         song.processingStatus = ProcessingStatus::completed;
         song.failure.reset();

@@ -39,6 +39,7 @@ struct DJMasteringResult {
     AudioStats stats;
     int bpm = 0;     // tempo the limiter was timed by (0 for renderings without the limiter)
     int passes = 0;  // mastering passes rendered (0 for renderings without the limiter)
+    std::optional<double> firstGainDb{};  // gain of the first pass, dB (none without the limiter)
 };
 
 }  // namespace korvanta

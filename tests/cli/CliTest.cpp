@@ -421,6 +421,84 @@ TEST_F(CliTest, FormatM4aWritesAacAndASongNamedTwiceIsMasteredOnce) {
     EXPECT_NEAR(std::stod(probe.substr(at + 9)), 4.0, 0.05) << "the whole song";
 }
 
+// The batch report of a two-song master, as CSV and as JSON: both read back to the figures the
+// JSON lines (and the cards) show, with the standard figures and the M4A check beside them.
+TEST_F(CliTest, MasterReportReadsBackToTheFiguresOfEverySong) {
+    const fs::path quiet = path("Quiet.wav"), loud = path("Loud.wav");
+    writeSong(quiet, makeSong(44100.0, 5.0, 41, 0.1f));
+    writeSong(loud, makeSong(48000.0, 4.0, 42, 0.9f));
+    std::map<std::string, json> byFile;
+    for (const char* report : {"report.csv", "report.json"}) {
+        const CliRun run = cli({"master", "--format", "m4a", "--json", "--report", path(report), "--out",
+                                path(std::string("out-") + report), quiet, loud});
+        ASSERT_EQ(run.status, 0) << run.err;
+        for (const json& line : run.lines()) {
+            EXPECT_TRUE(line.contains("truePeak") && line.contains("lufsR128")) << line.dump();
+            EXPECT_TRUE(line.contains("m4aTruePeak")) << "every M4A is decoded again: " << line.dump();
+            EXPECT_EQ(line.contains("warning"), line.value("m4aTruePeak", -100.0) > -1.0) << line.dump();
+            byFile[line.value("file", "")] = line;
+        }
+        ASSERT_TRUE(fs::exists(path(report)));
+    }
+    ASSERT_EQ(byFile.size(), 2u);
+
+    const auto parsed = json::parse(fileBytes(path("report.json")));
+    ASSERT_EQ(parsed["songs"].size(), 2u);
+    for (const json& song : parsed["songs"]) {
+        const json& line = byFile.at(song.value("file", ""));
+        EXPECT_EQ(song["status"], "completed");
+        EXPECT_EQ(song["master"]["lufs"].get<float>(), line["lufs"].get<float>());
+        EXPECT_EQ(song["master"]["lufs_r128"].get<float>(), line["lufsR128"].get<float>());
+        EXPECT_EQ(song["master"]["true_peak_dbtp"].get<float>(), line["truePeak"].get<float>());
+        EXPECT_EQ(song["master"]["peak_db"].get<float>(), line["peak"].get<float>());
+        EXPECT_EQ(song["master"]["rms_db"].get<float>(), line["rms"].get<float>());
+        EXPECT_EQ(song["bpm"].get<int>(), line["bpm"].get<int>());
+        EXPECT_EQ(song["passes"].get<int>(), line["passes"].get<int>());
+        EXPECT_NEAR(song["m4a_true_peak_dbtp"].get<float>(), line["m4aTruePeak"].get<float>(), 0.3)
+            << "a second encode of the same master";
+        EXPECT_NEAR(song["penalties_db"]["spotify"].get<double>(), line["platformGain"]["spotify"].get<double>(), 1e-4);
+        EXPECT_TRUE(song["first_gain_db"].is_number());
+        EXPECT_TRUE(song["original"]["lufs_r128"].is_number());
+    }
+    // The originals' figures are those `analyze` gives.
+    const auto analyzed = cli({"analyze", "--json", quiet}).lines();
+    ASSERT_EQ(analyzed.size(), 1u);
+    EXPECT_EQ(parsed["songs"][0]["original"]["lufs_r128"].get<float>(), analyzed[0]["lufsR128"].get<float>());
+    EXPECT_EQ(parsed["songs"][0]["original"]["true_peak_dbtp"].get<float>(), analyzed[0]["truePeak"].get<float>());
+    EXPECT_EQ(parsed["songs"][0]["sample_rate"].get<double>(), 44100.0);
+    EXPECT_EQ(parsed["songs"][1]["sample_rate"].get<double>(), 48000.0);
+
+    // The CSV: a header and one row per song, in the order given.
+    std::istringstream csv(fileBytes(path("report.csv")));
+    std::vector<std::vector<std::string>> rows;
+    for (std::string row; std::getline(csv, row);) {
+        if (!row.empty() && row.back() == '\r') row.pop_back();
+        std::vector<std::string> cells;
+        std::stringstream cellStream(row);
+        for (std::string cell; std::getline(cellStream, cell, ',');) cells.push_back(cell);
+        if (!row.empty() && row.back() == ',') cells.push_back("");
+        rows.push_back(cells);
+    }
+    ASSERT_EQ(rows.size(), 3u);
+    const auto column = [&](const std::string& name) {
+        return size_t(std::find(rows[0].begin(), rows[0].end(), name) - rows[0].begin());
+    };
+    for (size_t r = 1; r <= 2; ++r) {
+        ASSERT_EQ(rows[r].size(), rows[0].size());
+        const json& line = byFile.at(rows[r][column("file")]);
+        EXPECT_EQ(std::stof(rows[r][column("master_lufs")]), line["lufs"].get<float>());
+        EXPECT_EQ(std::stof(rows[r][column("master_true_peak_dbtp")]), line["truePeak"].get<float>());
+        EXPECT_EQ(std::stof(rows[r][column("master_lufs_r128")]), line["lufsR128"].get<float>());
+        EXPECT_EQ(rows[r][column("status")], "completed");
+    }
+    EXPECT_EQ(rows[1][column("file")], quiet.string());
+
+    // A report name the writer does not know is a usage error, before any song is mastered.
+    const CliRun refused = cli({"master", "--report", path("report.txt"), "--out", path("o"), quiet});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_FALSE(fs::exists(path("o")));
+}
+
 TEST_F(CliTest, ReportsKeepTheSongsOrderWhenALaterExportEndsFirst) {
     // Exports run side by side: the short song's M4A is done long before the long one's.
     const fs::path longSong = path("Long.wav");

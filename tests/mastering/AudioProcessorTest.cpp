@@ -147,7 +147,10 @@ bool finite(const AudioStats& s) {
 }
 
 bool sameStats(const AudioStats& a, const AudioStats& b) {
-    return a.lufs == b.lufs && a.peak == b.peak && a.rms == b.rms;
+    // The delivery figures too: the accepted pass's are measured on its kept window, the same
+    // samples the file holds.
+    return a.lufs == b.lufs && a.peak == b.peak && a.rms == b.rms && a.truePeak == b.truePeak &&
+           a.lufsR128 == b.lufsR128;
 }
 
 std::set<std::string> namesIn(const fs::path& folder) {

@@ -48,6 +48,7 @@ Item {
                 ToolTip.text: root.results.failureSummary
             }
             Item { Layout.fillWidth: true }
+            ReportExportButton { results: root.results }
             Text {
                 objectName: "noAudioOutput"
                 visible: !root.playback.audioAvailable

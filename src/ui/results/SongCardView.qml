@@ -27,6 +27,7 @@ Item {
     property bool isFinalMode: false
     // The screen's listening model; null while the card is only shown.
     property ResultPlayback playback: null
+    required property var model
 
     QtObject {
         id: prv
@@ -132,6 +133,7 @@ Item {
                                       : (root.isFinalMode ? ThemeManager.currentTheme.finalMode : ThemeManager.currentTheme.masterMode)
                 onTapped: (x, width) => { if (root.playback) root.playback.seekTap(root.index, x, width) }
             }
+            DeliveryDetails { Layout.fillWidth: true; figures: root.model }
         }
     }
 }

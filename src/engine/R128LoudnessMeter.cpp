@@ -1,0 +1,317 @@
+// Every loudness window is a whole number of 100 ms segments, so the meter keeps one weighted
+// sum of squares per segment and builds the 400 ms blocks and 3 s windows from them at the end.
+
+#include "engine/R128LoudnessMeter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <limits>
+#include <numbers>
+#include <numeric>
+
+namespace korvanta {
+
+namespace {
+
+using Vec2 = double __attribute__((vector_size(2 * sizeof(double))));
+
+constexpr double kAbsoluteGateLufs = -70.0;
+constexpr double kRelativeGateLu = -10.0;
+constexpr double kRangeRelativeGateLu = -20.0;
+constexpr double kLoudnessOffset = -0.691;
+
+double loudnessOf(double meanSquare) { return kLoudnessOffset + 10.0 * std::log10(meanSquare); }
+double meanSquareOf(double lufs) { return std::pow(10.0, (lufs - kLoudnessOffset) / 10.0); }
+
+// Mean squares of windows of `length` segments starting at every segment.
+std::vector<double> windowPowers(const std::vector<double>& segments, size_t length,
+                                 int64_t segmentFrames) {
+    std::vector<double> powers;
+    if (segments.size() < length) return powers;
+    double sum = std::accumulate(segments.begin(), segments.begin() + long(length), 0.0);
+    const double frames = double(segmentFrames) * double(length);
+    powers.push_back(sum / frames);
+    for (size_t k = length; k < segments.size(); ++k) {
+        // Re-summed rather than slid, so that rounding never accumulates along a long song.
+        sum = std::accumulate(segments.begin() + long(k + 1 - length), segments.begin() + long(k + 1), 0.0);
+        powers.push_back(sum / frames);
+    }
+    return powers;
+}
+
+std::vector<double> above(const std::vector<double>& powers, double threshold) {
+    std::vector<double> kept;
+    std::copy_if(powers.begin(), powers.end(), std::back_inserter(kept),
+                 [&](double z) { return z > threshold; });
+    return kept;
+}
+
+double mean(const std::vector<double>& v) {
+    return std::accumulate(v.begin(), v.end(), 0.0) / double(v.size());
+}
+
+}  // namespace
+
+KWeightingDesign KWeightingDesign::forSampleRate(double sampleRate) {
+    KWeightingDesign d;
+    // High shelf: +4 dB above about 1.7 kHz.
+    {
+        const double f0 = 1681.974450955533, gainDb = 3.999843853973347, q = 0.7071752369554196;
+        const double k = std::tan(std::numbers::pi * f0 / sampleRate);
+        const double vh = std::pow(10.0, gainDb / 20.0);
+        const double vb = std::pow(vh, 0.4996667741545416);
+        const double a0 = 1.0 + k / q + k * k;
+        d.shelfB[0] = (vh + vb * k / q + k * k) / a0;
+        d.shelfB[1] = 2.0 * (k * k - vh) / a0;
+        d.shelfB[2] = (vh - vb * k / q + k * k) / a0;
+        d.shelfA[0] = 1.0;
+        d.shelfA[1] = 2.0 * (k * k - 1.0) / a0;
+        d.shelfA[2] = (1.0 - k / q + k * k) / a0;
+    }
+    // High-pass at about 38 Hz.
+    {
+        const double f0 = 38.13547087602444, q = 0.5003270373238773;
+        const double k = std::tan(std::numbers::pi * f0 / sampleRate);
+        const double a0 = 1.0 + k / q + k * k;
+        d.highPassB[0] = 1.0;
+        d.highPassB[1] = -2.0;
+        d.highPassB[2] = 1.0;
+        d.highPassA[0] = 1.0;
+        d.highPassA[1] = 2.0 * (k * k - 1.0) / a0;
+        d.highPassA[2] = (1.0 - k / q + k * k) / a0;
+    }
+    return d;
+}
+
+double KWeightingDesign::magnitudeDb(double frequencyHz, double sampleRate) const {
+    const std::complex<double> z1 = std::polar(1.0, -2.0 * std::numbers::pi * frequencyHz / sampleRate);
+    const auto stage = [&](const double* b, const double* a) {
+        return (b[0] + b[1] * z1 + b[2] * z1 * z1) / (a[0] + a[1] * z1 + a[2] * z1 * z1);
+    };
+    return 20.0 * std::log10(std::abs(stage(shelfB, shelfA) * stage(highPassB, highPassA)));
+}
+
+void R128LoudnessMeter::prepare(int channelCount, double sampleRate) {
+    design_ = KWeightingDesign::forSampleRate(sampleRate);
+    const int count = std::max(channelCount, 0);
+    channels_.assign(static_cast<size_t>(count), ChannelState{});
+    for (int c = 0; c < count; ++c) {
+        double w = c < 3 ? 1.0 : 1.41;
+        if (count == 6 && c == 3) w = 0.0;
+        channels_[static_cast<size_t>(c)].weight = w;
+    }
+    segmentFrames_ = sampleRate >= 1.0 ? static_cast<int64_t>((sampleRate + 5.0) / 10.0) : 0;
+    segmentFilled_ = 0;
+    segmentSum_ = 0.0;
+    segments_.clear();
+}
+
+void R128LoudnessMeter::process(const float* const* channels, int64_t frameCount) {
+    if (segmentFrames_ < 1) return;
+    const KWeightingDesign& d = design_;
+    const double sb0 = d.shelfB[0], sb1 = d.shelfB[1], sb2 = d.shelfB[2];
+    const double sa1 = d.shelfA[1], sa2 = d.shelfA[2];
+    const double ha1 = d.highPassA[1], ha2 = d.highPassA[2];
+    for (int64_t done = 0; done < frameCount;) {
+        const int64_t n = std::min(segmentFrames_ - segmentFilled_, frameCount - done);
+        double sum = 0.0;
+        // Channels in pairs, one per lane of a two-double vector: the two recursions run side by
+        // side. A lone last channel is paired with silence.
+        for (size_t c = 0; c < channels_.size(); c += 2) {
+            const bool pair = c + 1 < channels_.size();
+            ChannelState& a = channels_[c];
+            ChannelState& b = pair ? channels_[c + 1] : channels_[c];
+            Vec2 x1{a.x1, pair ? b.x1 : 0.0}, x2{a.x2, pair ? b.x2 : 0.0};
+            Vec2 s1{a.s1, pair ? b.s1 : 0.0}, s2{a.s2, pair ? b.s2 : 0.0};
+            Vec2 y1{a.y1, pair ? b.y1 : 0.0}, y2{a.y2, pair ? b.y2 : 0.0};
+            Vec2 squares{};
+            const float* xa = channels[c] + done;
+            const float* xb = pair ? channels[c + 1] + done : nullptr;
+            // Direct form I, shelf then high-pass; the high-pass numerator is 1, −2, 1.
+            for (int64_t i = 0; i < n; ++i) {
+                const Vec2 in{double(xa[i]), xb ? double(xb[i]) : 0.0};
+                const Vec2 s = (sb0 * in + sb1 * x1 + sb2 * x2) - sa2 * s2 - sa1 * s1;
+                const Vec2 y = ((s - 2.0 * s1) + s2) - ha2 * y2 - ha1 * y1;
+                x2 = x1;
+                x1 = in;
+                s2 = s1;
+                s1 = s;
+                y2 = y1;
+                y1 = y;
+                squares += y * y;
+            }
+            // Denormal histories after silence cost time and change nothing audible.
+            const auto flush = [](double v) { return std::fabs(v) < 1e-30 ? 0.0 : v; };
+            a.x1 = flush(x1[0]), a.x2 = flush(x2[0]), a.s1 = flush(s1[0]), a.s2 = flush(s2[0]);
+            a.y1 = flush(y1[0]), a.y2 = flush(y2[0]);
+            sum += a.weight * squares[0];
+            if (pair) {
+                b.x1 = flush(x1[1]), b.x2 = flush(x2[1]), b.s1 = flush(s1[1]), b.s2 = flush(s2[1]);
+                b.y1 = flush(y1[1]), b.y2 = flush(y2[1]);
+                sum += b.weight * squares[1];
+            }
+        }
+        segmentSum_ += sum;
+        segmentFilled_ += n;
+        done += n;
+        if (segmentFilled_ == segmentFrames_) {
+            segments_.push_back(segmentSum_);
+            segmentSum_ = 0.0;
+            segmentFilled_ = 0;
+        }
+    }
+}
+
+namespace {
+
+using Vec4 = double __attribute__((vector_size(4 * sizeof(double))));
+
+struct LaneSource {
+    const float* samples[4];
+    int64_t start[4];  // first counted frame of each lane
+};
+
+// Runs the four lanes from `warm` frames before their starts (reading silence before frame 0)
+// through `segmentCount` segments of `segmentFrames`; adds each lane's Σy² of segment s to
+// sums[lane][s]. Leaves each lane's history in `history` (x1, x2, s1, s2, y1, y2).
+template <typename V>
+[[gnu::always_inline]] inline void runLanes(const KWeightingDesign& d, const LaneSource& src, int64_t warm,
+                                            int64_t segmentFrames, int64_t segmentCount,
+                                            std::vector<double> (&sums)[4], double (&history)[4][6]) {
+    const double sb0 = d.shelfB[0], sb1 = d.shelfB[1], sb2 = d.shelfB[2];
+    const double sa1 = d.shelfA[1], sa2 = d.shelfA[2];
+    const double ha1 = d.highPassA[1], ha2 = d.highPassA[2];
+    V x1{}, x2{}, s1{}, s2{}, y1{}, y2{};
+    const auto step = [&](const V& in, V& squares) {
+        const V s = (sb0 * in + sb1 * x1 + sb2 * x2) - sa2 * s2 - sa1 * s1;
+        const V y = ((s - 2.0 * s1) + s2) - ha2 * y2 - ha1 * y1;
+        x2 = x1;
+        x1 = in;
+        s2 = s1;
+        s1 = s;
+        y2 = y1;
+        y1 = y;
+        squares += y * y;
+    };
+    V unused{};
+    for (int64_t i = -warm; i < 0; ++i) {
+        V in;
+        for (int l = 0; l < 4; ++l) {
+            const int64_t at = src.start[l] + i;
+            in[l] = at >= 0 ? double(src.samples[l][at]) : 0.0;
+        }
+        step(in, unused);
+    }
+    const float* p0 = src.samples[0] + src.start[0];
+    const float* p1 = src.samples[1] + src.start[1];
+    const float* p2 = src.samples[2] + src.start[2];
+    const float* p3 = src.samples[3] + src.start[3];
+    for (int64_t s = 0; s < segmentCount; ++s) {
+        V squares{};
+        const int64_t from = s * segmentFrames, to = from + segmentFrames;
+        for (int64_t i = from; i < to; ++i) {
+            const V in{double(p0[i]), double(p1[i]), double(p2[i]), double(p3[i])};
+            step(in, squares);
+        }
+        for (int l = 0; l < 4; ++l) sums[l][static_cast<size_t>(s)] = squares[l];
+    }
+    for (int l = 0; l < 4; ++l) {
+        const double h[6] = {x1[l], x2[l], s1[l], s2[l], y1[l], y2[l]};
+        for (int k = 0; k < 6; ++k) history[l][k] = h[k];
+    }
+}
+
+void runLanesBaseline(const KWeightingDesign& d, const LaneSource& src, int64_t warm, int64_t segmentFrames,
+                      int64_t segmentCount, std::vector<double> (&sums)[4], double (&history)[4][6]) {
+    runLanes<Vec4>(d, src, warm, segmentFrames, segmentCount, sums, history);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+__attribute__((target("avx2"))) void runLanesAvx2(const KWeightingDesign& d, const LaneSource& src, int64_t warm,
+                                                  int64_t segmentFrames, int64_t segmentCount,
+                                                  std::vector<double> (&sums)[4], double (&history)[4][6]) {
+    runLanes<Vec4>(d, src, warm, segmentFrames, segmentCount, sums, history);
+}
+#endif
+
+}  // namespace
+
+void R128LoudnessMeter::processWhole(const float* const* channels, int64_t frameCount) {
+    constexpr int64_t kWarmFrames = 8192;
+    const int count = static_cast<int>(channels_.size());
+    const bool fresh = segments_.empty() && segmentFilled_ == 0;
+    const int tiles = count == 1 ? 4 : count == 2 ? 2 : 0;
+    const int64_t segmentCount = segmentFrames_ > 0 ? frameCount / segmentFrames_ : 0;
+    const int64_t perTile = tiles > 0 ? segmentCount / tiles : 0;
+    if (!fresh || tiles == 0 || perTile * segmentFrames_ < 4 * kWarmFrames) {
+        process(channels, frameCount);
+        return;
+    }
+    LaneSource src{};
+    for (int l = 0; l < 4; ++l) {
+        const int tile = l / count, channel = l % count;
+        src.samples[l] = channels[channel];
+        src.start[l] = tile * perTile * segmentFrames_;
+    }
+    std::vector<double> sums[4];
+    for (auto& s : sums) s.assign(static_cast<size_t>(perTile), 0.0);
+    double history[4][6];
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+    static const bool hasAvx2 = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    if (hasAvx2) {
+        runLanesAvx2(design_, src, kWarmFrames, segmentFrames_, perTile, sums, history);
+    } else {
+        runLanesBaseline(design_, src, kWarmFrames, segmentFrames_, perTile, sums, history);
+    }
+#else
+    runLanesBaseline(design_, src, kWarmFrames, segmentFrames_, perTile, sums, history);
+#endif
+    segments_.assign(static_cast<size_t>(perTile * tiles), 0.0);
+    for (int l = 0; l < 4; ++l) {
+        const int tile = l / count, channel = l % count;
+        const double weight = channels_[static_cast<size_t>(channel)].weight;
+        for (int64_t s = 0; s < perTile; ++s) {
+            segments_[static_cast<size_t>(tile * perTile + s)] += weight * sums[l][static_cast<size_t>(s)];
+        }
+    }
+    // The last stretch's history is the signal's at its end; the rest runs on from there.
+    for (int channel = 0; channel < count; ++channel) {
+        const double* h = history[(tiles - 1) * count + channel];
+        ChannelState& st = channels_[static_cast<size_t>(channel)];
+        st.x1 = h[0], st.x2 = h[1], st.s1 = h[2], st.s2 = h[3], st.y1 = h[4], st.y2 = h[5];
+    }
+    const int64_t done = perTile * tiles * segmentFrames_;
+    std::vector<const float*> rest(static_cast<size_t>(count));
+    for (int c = 0; c < count; ++c) rest[static_cast<size_t>(c)] = channels[c] + done;
+    process(rest.data(), frameCount - done);
+}
+
+double R128LoudnessMeter::integratedLufs() const {
+    const std::vector<double> blocks = windowPowers(segments_, 4, segmentFrames_);
+    const std::vector<double> loud = above(blocks, meanSquareOf(kAbsoluteGateLufs));
+    if (loud.empty()) return -std::numeric_limits<double>::infinity();
+    const double relativeGate = mean(loud) * std::pow(10.0, kRelativeGateLu / 10.0);
+    const std::vector<double> kept = above(loud, relativeGate);
+    if (kept.empty()) return -std::numeric_limits<double>::infinity();
+    return loudnessOf(mean(kept));
+}
+
+double R128LoudnessMeter::loudnessRangeLu() const {
+    const std::vector<double> windows = windowPowers(segments_, 30, segmentFrames_);
+    const std::vector<double> loud = above(windows, meanSquareOf(kAbsoluteGateLufs));
+    if (loud.empty()) return 0.0;
+    const double relativeGate = mean(loud) * std::pow(10.0, kRangeRelativeGateLu / 10.0);
+    std::vector<double> kept = above(loud, relativeGate);
+    if (kept.empty()) return 0.0;
+    std::sort(kept.begin(), kept.end());
+    const auto at = [&](double fraction) {
+        return kept[static_cast<size_t>(double(kept.size() - 1) * fraction + 0.5)];
+    };
+    return loudnessOf(at(0.95)) - loudnessOf(at(0.10));
+}
+
+}  // namespace korvanta
