@@ -259,6 +259,10 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
     for (const auto& input : o.inputs) nameWidth = std::max(nameWidth, displayWidth(input.filename().string()));
     for (size_t i = 0; i < o.inputs.size(); ++i) reports[i].input = o.inputs[i];
 
+    // Ctrl-C from here on cancels: a song being mastered stops, later ones do not start.
+    interrupted = false;
+    std::signal(SIGINT, onInterrupt);
+
     // Import: songs that do not open are reported with the reader's error.
     if (bar.active()) bar.show("Reading " + std::to_string(o.inputs.size()) + " songs", 0.0);
     batch.addFiles(o.inputs);
@@ -293,18 +297,17 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
     QObject::connect(&batch, &BatchProcessor::currentFileProgressChanged, [&] {
         bar.show(label(phase), batch.currentFileProgress());
     });
-    interrupted = false;
-    std::signal(SIGINT, onInterrupt);
     bool cancelled = false;
-    QTimer interruptPoll;
-    QObject::connect(&interruptPoll, &QTimer::timeout, [&] {
+    auto cancelOnInterrupt = [&] {
         if (interrupted && !cancelled) {
             cancelled = true;
             batch.cancel();
             bar.clear();
             std::fprintf(stderr, "Cancelling: the running song stops at its next step…\n");
         }
-    });
+    };
+    QTimer interruptPoll;
+    QObject::connect(&interruptPoll, &QTimer::timeout, cancelOnInterrupt);
     interruptPoll.start(50);
 
     // Export and report each song as soon as the batch whose renderings are exported finishes it,
@@ -325,18 +328,20 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
     int reportsInFlight = 0;
     // Reports by the order report() was called in; printed from `nextToPrint` on as they complete.
     std::map<size_t, size_t> inputOfTicket;
-    std::map<size_t, std::tuple<std::optional<ExportJob>, bool, bool>> ready;
+    std::map<size_t, std::tuple<std::optional<ExportJob>, std::optional<Error>, bool>> ready;
     size_t ticketsIssued = 0, nextToPrint = 0;
     // Main thread, in report order: the export's outcome, the counts, the printed line.
-    auto finish = [&](size_t i, const std::optional<ExportJob>& job, bool written, bool referenceFailed) {
+    auto finish = [&](size_t i, const std::optional<ExportJob>& job, const std::optional<Error>& writeError,
+                      bool referenceFailed) {
         SongReport& r = reports[i];
         if (job) {
-            if (written) {
+            if (!writeError) {
                 r.status = "completed";
                 r.output = job->destination;
             } else {
                 r.error = Error{errc::kAudioFile, errc::kWriteFailed,
-                                "Could not write \"" + job->destination.string() + "\""};
+                                "Could not write \"" + job->destination.string() + "\": " +
+                                    writeError->description()};
             }
         }
         if (referenceFailed && r.status == "completed") {
@@ -352,11 +357,12 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
         --reportsInFlight;
     };
     // Main thread: an export has ended; print every report whose turn has come.
-    auto exported = [&](size_t ticket, const std::optional<ExportJob>& job, bool written, bool referenceFailed) {
-        ready.emplace(ticket, std::tuple{job, written, referenceFailed});
+    auto exported = [&](size_t ticket, const std::optional<ExportJob>& job, const std::optional<Error>& writeError,
+                        bool referenceFailed) {
+        ready.emplace(ticket, std::tuple{job, writeError, referenceFailed});
         for (auto it = ready.find(nextToPrint); it != ready.end(); it = ready.find(nextToPrint)) {
-            const auto& [doneJob, doneWritten, doneReferenceFailed] = it->second;
-            finish(inputOfTicket.at(nextToPrint), doneJob, doneWritten, doneReferenceFailed);
+            const auto& [doneJob, doneWriteError, doneReferenceFailed] = it->second;
+            finish(inputOfTicket.at(nextToPrint), doneJob, doneWriteError, doneReferenceFailed);
             ready.erase(it);
             ++nextToPrint;
         }
@@ -389,9 +395,14 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
         const size_t ticket = ticketsIssued++;
         inputOfTicket[ticket] = i;
         exporter.start([&, ticket, job, referenceFailed] {
-            const bool written = job && writeExportFile(job->source, job->destination, o.format, artwork, *store);
+            std::optional<Error> writeError;
+            if (job) {
+                Status written = writeExportFile(job->source, job->destination, o.format, artwork, *store);
+                if (!written) writeError = written.error();
+            }
             QMetaObject::invokeMethod(
-                &app, [&, ticket, job, written, referenceFailed] { exported(ticket, job, written, referenceFailed); },
+                &app,
+                [&, ticket, job, writeError, referenceFailed] { exported(ticket, job, writeError, referenceFailed); },
                 Qt::QueuedConnection);
         });
     };
@@ -404,6 +415,8 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
     });
 
     auto runBatch = [&](const QString& preset, bool withEQ, bool exported) {
+        cancelOnInterrupt();  // an interrupt during the import or the reference's analysis
+        if (cancelled) return;
         exportAsFinished = exported;
         finalBatch = withEQ;
         batch.processFiles(preset, withEQ, false, o.settings.targetLUFS, o.settings.limitThreshold);
@@ -424,6 +437,7 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
     } else {
         runBatch(o.presetName ? QString::fromStdString(*o.presetName) : QString(), false,
                  !o.reference.has_value());
+        cancelOnInterrupt();
         if (o.reference && !cancelled) {
             auto* reference = ReferenceTrackManager::shared();
             bool loaded = false;
@@ -476,6 +490,8 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
         if (cancelled) std::printf(" (cancelled)");
         std::printf(". Output: %s\n", o.outFolder.string().c_str());
     }
+    // Whatever the songs' outcome, an interrupt ends the process as shells expect of one.
+    if (interrupted) return kExitInterrupted;
     return (failed > 0 || pending > 0) ? kExitSomeFailed : kExitOk;
 }
 
