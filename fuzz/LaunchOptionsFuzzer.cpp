@@ -14,7 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view text(reinterpret_cast<const char*>(data), size);
     for (size_t start = 0; start <= text.size();) {
         const size_t end = std::min(text.find('\n', start), text.size());
-        args.emplace_back(text.substr(start, end - start));
+        // An argument ends at its first NUL byte, as every argument a process receives does.
+        const std::string_view arg = text.substr(start, end - start);
+        args.emplace_back(arg.substr(0, arg.find('\0')));
         start = end + 1;
     }
     std::vector<const char*> argv;
