@@ -17,6 +17,8 @@ namespace korvanta::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitSomeFailed = 1;
 inline constexpr int kExitUsage = 2;
+// Ctrl-C (SIGINT) cancelled the run: 128 + the signal's number, as a shell reports an interrupt.
+inline constexpr int kExitInterrupted = 130;
 
 // A parsed command line: flags ("--json"), options with one value ("--out DIR"), and the
 // remaining positional arguments in order.

@@ -291,6 +291,10 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
     for (const auto& input : o.inputs) nameWidth = std::max(nameWidth, displayWidth(input.filename().string()));
     for (size_t i = 0; i < o.inputs.size(); ++i) reports[i].input = o.inputs[i];
 
+    // Ctrl-C from here on cancels: a song being mastered stops, later ones do not start.
+    interrupted = false;
+    std::signal(SIGINT, onInterrupt);
+
     // Import: songs that do not open are reported with the reader's error.
     if (bar.active()) bar.show("Reading " + std::to_string(o.inputs.size()) + " songs", 0.0);
     batch.addFiles(o.inputs);
@@ -326,18 +330,17 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
     QObject::connect(&batch, &BatchProcessor::currentFileProgressChanged, [&] {
         bar.show(label(phase), batch.currentFileProgress());
     });
-    interrupted = false;
-    std::signal(SIGINT, onInterrupt);
     bool cancelled = false;
-    QTimer interruptPoll;
-    QObject::connect(&interruptPoll, &QTimer::timeout, [&] {
+    auto cancelOnInterrupt = [&] {
         if (interrupted && !cancelled) {
             cancelled = true;
             batch.cancel();
             bar.clear();
             std::fprintf(stderr, "Cancelling: the running song stops at its next step…\n");
         }
-    });
+    };
+    QTimer interruptPoll;
+    QObject::connect(&interruptPoll, &QTimer::timeout, cancelOnInterrupt);
     interruptPoll.start(50);
 
     // Export and report each song as soon as the batch whose renderings are exported finishes it,
@@ -362,20 +365,21 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
     int reportsInFlight = 0;
     // Reports by the order report() was called in; printed from `nextToPrint` on as they complete.
     std::map<size_t, size_t> inputOfTicket;
-    std::map<size_t, std::tuple<std::optional<ExportJob>, bool, bool, std::optional<float>>> ready;
+    std::map<size_t, std::tuple<std::optional<ExportJob>, std::optional<Error>, bool, std::optional<float>>> ready;
     size_t ticketsIssued = 0, nextToPrint = 0;
     // Main thread, in report order: the export's outcome, the counts, the printed line.
-    auto finish = [&](size_t i, const std::optional<ExportJob>& job, bool written, bool referenceFailed,
-                      std::optional<float> encodedPeak) {
+    auto finish = [&](size_t i, const std::optional<ExportJob>& job, const std::optional<Error>& writeError,
+                      bool referenceFailed, std::optional<float> encodedPeak) {
         SongReport& r = reports[i];
         r.encodedTruePeak = encodedPeak;
         if (job) {
-            if (written) {
+            if (!writeError) {
                 r.status = "completed";
                 r.output = job->destination;
             } else {
                 r.error = Error{errc::kAudioFile, errc::kWriteFailed,
-                                "Could not write \"" + job->destination.string() + "\""};
+                                "Could not write \"" + job->destination.string() + "\": " +
+                                    writeError->description()};
             }
         }
         if (referenceFailed && r.status == "completed") {
@@ -391,12 +395,12 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
         --reportsInFlight;
     };
     // Main thread: an export has ended; print every report whose turn has come.
-    auto exported = [&](size_t ticket, const std::optional<ExportJob>& job, bool written, bool referenceFailed,
-                        std::optional<float> encodedPeak) {
-        ready.emplace(ticket, std::tuple{job, written, referenceFailed, encodedPeak});
+    auto exported = [&](size_t ticket, const std::optional<ExportJob>& job, const std::optional<Error>& writeError,
+                        bool referenceFailed, std::optional<float> encodedPeak) {
+        ready.emplace(ticket, std::tuple{job, writeError, referenceFailed, encodedPeak});
         for (auto it = ready.find(nextToPrint); it != ready.end(); it = ready.find(nextToPrint)) {
-            const auto& [doneJob, doneWritten, doneReferenceFailed, donePeak] = it->second;
-            finish(inputOfTicket.at(nextToPrint), doneJob, doneWritten, doneReferenceFailed, donePeak);
+            const auto& [doneJob, doneWriteError, doneReferenceFailed, donePeak] = it->second;
+            finish(inputOfTicket.at(nextToPrint), doneJob, doneWriteError, doneReferenceFailed, donePeak);
             ready.erase(it);
             ++nextToPrint;
         }
@@ -431,20 +435,24 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
         inputOfTicket[ticket] = i;
         exporter.start([&, ticket, job, referenceFailed] {
             // A rendering in the private folder is removed once exported: it may move into place.
-            const bool written =
-                job && (job->disposable
-                            ? moveOrWriteExportFile(job->source, job->destination, o.format, artwork, *store)
-                            : writeExportFile(job->source, job->destination, o.format, artwork, *store));
-            if (job) timingMark("exported " + job->destination.filename().string());
-            // Every M4A is decoded again for its true peak; the file itself is left as written.
+            std::optional<Error> writeError;
             std::optional<float> encodedPeak;
-            if (written && o.format == ExportFormat::m4a) {
-                if (auto peak = measureFileTruePeak(job->destination)) encodedPeak = peak.value();
+            if (job) {
+                Status written = job->disposable
+                                     ? moveOrWriteExportFile(job->source, job->destination, o.format, artwork, *store)
+                                     : writeExportFile(job->source, job->destination, o.format, artwork, *store);
+                timingMark("exported " + job->destination.filename().string());
+                if (!written) {
+                    writeError = written.error();
+                } else if (o.format == ExportFormat::m4a) {
+                    // Every M4A is decoded again for its true peak; the file itself is left as written.
+                    if (auto peak = measureFileTruePeak(job->destination)) encodedPeak = peak.value();
+                }
             }
             QMetaObject::invokeMethod(
                 &app,
-                [&, ticket, job, written, referenceFailed, encodedPeak] {
-                    exported(ticket, job, written, referenceFailed, encodedPeak);
+                [&, ticket, job, writeError, referenceFailed, encodedPeak] {
+                    exported(ticket, job, writeError, referenceFailed, encodedPeak);
                 },
                 Qt::QueuedConnection);
         });
@@ -458,6 +466,8 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
     });
 
     auto runBatch = [&](const QString& preset, bool withEQ, bool exported) {
+        cancelOnInterrupt();  // an interrupt during the import or the reference's analysis
+        if (cancelled) return;
         exportAsFinished = exported;
         finalBatch = withEQ;
         batch.processFiles(preset, withEQ, false, o.settings.targetLUFS, o.settings.limitThreshold);
@@ -479,6 +489,7 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
     } else {
         runBatch(o.presetName ? QString::fromStdString(*o.presetName) : QString(), false,
                  !o.reference.has_value());
+        cancelOnInterrupt();
         if (o.reference && !cancelled) {
             auto* reference = ReferenceTrackManager::shared();
             bool loaded = false;
@@ -553,6 +564,8 @@ int runMaster(const std::vector<std::string>& args, bool eqMode) {
         if (cancelled) std::printf(" (cancelled)");
         std::printf(". Output: %s\n", o.outFolder.string().c_str());
     }
+    // Whatever the songs' outcome, an interrupt ends the process as shells expect of one.
+    if (interrupted) return kExitInterrupted;
     return (failed > 0 || pending > 0) ? kExitSomeFailed : reportStatus;
 }
 

@@ -1,10 +1,13 @@
 // korvanta-cli: the headless front door to Korvanta's measurement, mastering and export.
+#include <cstdio>
 #include <iostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
+#include "platform/DiagnosticLog.h"
 #include "platform/FfmpegLogging.h"
 #include "platform/StageTiming.h"
 
@@ -58,9 +61,12 @@ Options for every command:
               ("completed", "failed", or "pending" when cancelled before it started),
               "output", "lufs", "peak", "rms", "truePeak", "lufsR128", "platformGain",
               "bpm", "passes", and for M4A "m4aTruePeak" (and "warning" above -1.0 dBTP).
+  --verbose   also print, as lines "korvanta-cli: ..." on standard error, what the decoding
+              libraries noted about the files and why a step fell back or failed
   -h, --help  this text
 
-Exit status: 0 when every file succeeded, 1 when any failed, 2 for a usage error.
+Exit status: 0 when every file succeeded, 1 when any failed, 2 for a usage error, 130 when
+Ctrl-C cancelled a master or eq run.
 )HELP";
 
 }  // namespace
@@ -70,7 +76,15 @@ int main(int argc, char** argv) {
     korvanta::timingMark("main");
     if (argc < 2) return usageError("missing COMMAND");
     const std::string command = argv[1];
-    std::vector<std::string> args(argv + 2, argv + argc);
+    std::vector<std::string> args;
+    bool verbose = false;
+    bool optionsEnded = false;
+    for (int i = 2; i < argc; ++i) {
+        const std::string a = argv[i];
+        optionsEnded = optionsEnded || a == "--";
+        if (!optionsEnded && a == "--verbose") verbose = true;
+        else args.push_back(a);
+    }
     bool help = command == "-h" || command == "--help" || command == "help";
     for (const auto& a : args) help = help || a == "--help" || a == "-h";
     if (help) {
@@ -81,7 +95,13 @@ int main(int argc, char** argv) {
         if (a == "--") break;
         if (a == "--json") reserveStandardOutputForJson();
     }
-    korvanta::silenceFfmpegLog();
+    korvanta::captureFfmpegLog();
+    if (verbose) {
+        korvanta::setDiagnosticSink([](std::string_view line) {
+            std::fprintf(stderr, "korvanta-cli: %.*s\n", static_cast<int>(line.size()), line.data());
+            std::fflush(stderr);
+        });
+    }
     if (command == "analyze") return runAnalyze(args);
     if (command == "tempo") return runTempo(args);
     if (command == "spectrum") return runSpectrum(args);

@@ -17,6 +17,7 @@ extern "C" {
 }
 
 #include "platform/FfmpegHandles.h"
+#include "platform/FfmpegLogging.h"
 
 namespace korvanta {
 
@@ -119,6 +120,7 @@ Result<std::unique_ptr<AacEncoder>> AacEncoder::create(const fs::path& input) {
 }
 
 Result<std::unique_ptr<AacEncoder>> AacEncoder::create(std::unique_ptr<AudioFileReader> reader) {
+    captureFfmpegLog();
     if (!reader) return unavailable("there is no input.");
     const AudioFormat format = reader->processingFormat();
     if (reader->length() <= 0) {

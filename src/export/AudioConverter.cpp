@@ -1,8 +1,7 @@
 #include "export/AudioConverter.h"
 
-#include <iostream>
-
 #include "export/AacEncoder.h"
+#include "platform/DiagnosticLog.h"
 #include "platform/FileOperations.h"
 #include "platform/AudioFileReader.h"
 #include "platform/TempFolder.h"
@@ -57,8 +56,8 @@ Result<fs::path> AudioConverter::convert(const fs::path& inputURL, ExportFormat 
 
     auto encoder = AacEncoder::create(std::move(reader).value());
     if (!encoder) {
-        std::cout << "AAC encoder unavailable for " << inputURL.filename().string() << ": "
-                  << encoder.error().description() << ", copying the file instead" << std::endl;
+        logDiagnostic("AAC encoder unavailable for " + inputURL.filename().string() + ": " +
+                      encoder.error().description() + ", copying the file instead");
         return copyInstead(inputURL, outputURL);
     }
     encoder.value()->setFastStart(true);
@@ -73,8 +72,8 @@ Result<fs::path> AudioConverter::convert(const fs::path& inputURL, ExportFormat 
         if (encoded.error() == cancelledError()) {
             return ConversionError::exportFailure("Export was cancelled");
         }
-        std::cout << "AAC encoding failed for " << inputURL.filename().string() << ": "
-                  << encoded.error().description() << ", copying the file instead" << std::endl;
+        logDiagnostic("AAC encoding failed for " + inputURL.filename().string() + ": " +
+                      encoded.error().description() + ", copying the file instead");
         return copyInstead(inputURL, outputURL);
     }
     if (Status moved = moveIntoPlace(partial, outputURL); !moved) {

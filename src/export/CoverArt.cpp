@@ -19,6 +19,7 @@ extern "C" {
 }
 
 #include "platform/FfmpegHandles.h"
+#include "platform/FfmpegLogging.h"
 
 namespace korvanta {
 
@@ -281,6 +282,7 @@ bool encodeJpeg(const RgbImage& image, int quality, unsigned char** output, unsi
 }  // namespace
 
 Result<JpegImage> makeCoverJpeg(const Bytes& imageBytes) {
+    captureFfmpegLog();
     try {
         auto frame = decodeFirstPicture(imageBytes);
         if (!frame) return frame.error();

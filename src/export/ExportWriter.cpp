@@ -1,10 +1,10 @@
 #include "export/ExportWriter.h"
 
-#include <iostream>
 #include <new>
 
 #include "export/AacEncoder.h"
 #include "export/CoverArt.h"
+#include "platform/DiagnosticLog.h"
 #include "platform/FileOperations.h"
 
 namespace korvanta {
@@ -22,19 +22,19 @@ std::optional<JpegImage> exportCover(const std::optional<Bytes>& sessionArtwork,
     if (!image || image->empty()) return std::nullopt;
     auto jpeg = makeCoverJpeg(*image);
     if (!jpeg) {
-        std::cout << "Failed to prepare cover art: " << jpeg.error().description() << std::endl;
+        logDiagnostic("Failed to prepare cover art: " + jpeg.error().description());
         return std::nullopt;
     }
     return std::move(jpeg).value();
 }
 
-bool copyExport(const fs::path& source, const fs::path& destination) {
-    const Status copied = copyFileReplacing(source, destination);
-    if (!copied) std::cout << "Export copy failed: " << copied.error().description() << std::endl;
-    return copied.ok();
+Status copyExport(const fs::path& source, const fs::path& destination) {
+    Status copied = copyFileReplacing(source, destination);
+    if (!copied) logDiagnostic("Export copy failed: " + copied.error().description());
+    return copied;
 }
 
-bool encodeExport(const fs::path& source, const fs::path& destination,
+Status encodeExport(const fs::path& source, const fs::path& destination,
                   const std::optional<Bytes>& sessionArtwork, const Preferences& store) {
     auto encoder = AacEncoder::create(source);
     if (!encoder) return copyExport(source, destination);
@@ -44,42 +44,43 @@ bool encodeExport(const fs::path& source, const fs::path& destination,
     const Status encoded = encoder.value()->encode(partial);
     encoder.value().reset();
     if (encoded) {
-        if (moveIntoPlace(partial, destination)) return true;
+        Status moved = moveIntoPlace(partial, destination);
+        if (moved) return moved;
+        logDiagnostic("M4A export of " + source.filename().string() + " failed: " + moved.error().description());
     } else {
-        std::cout << "M4A export of " << source.filename().string()
-                  << " failed: " << encoded.error().description() << std::endl;
+        logDiagnostic("M4A export of " + source.filename().string() + " failed: " + encoded.error().description());
     }
     // The encode failed: the destination gets the source's bytes instead.
-    if (Status removed = removeFileIfExists(destination); !removed) return false;
+    if (Status removed = removeFileIfExists(destination); !removed) return removed;
     return copyExport(source, destination);
 }
 
 }  // namespace
 
-bool writeExportFile(const fs::path& sourceURL, const fs::path& destinationURL, ExportFormat format,
-                     const std::optional<Bytes>& sessionArtwork, const Preferences& store) {
+Status writeExportFile(const fs::path& sourceURL, const fs::path& destinationURL, ExportFormat format,
+                       const std::optional<Bytes>& sessionArtwork, const Preferences& store) {
     try {
         if (format != ExportFormat::m4a) return copyExport(sourceURL, destinationURL);
         return encodeExport(sourceURL, destinationURL, sessionArtwork, store);
     } catch (const std::exception& error) {
-        std::cout << "Export failed: " << error.what() << std::endl;
-        return false;
+        logDiagnostic(std::string("Export failed: ") + error.what());
+        return Error{errc::kAudioFile, errc::kWriteFailed, std::string("Export failed: ") + error.what()};
     } catch (...) {
-        std::cout << "Export failed" << std::endl;
-        return false;
+        logDiagnostic("Export failed");
+        return Error{errc::kAudioFile, errc::kWriteFailed, "Export failed"};
     }
 }
 
-bool moveOrWriteExportFile(const fs::path& sourceURL, const fs::path& destinationURL,
-                           ExportFormat format, const std::optional<Bytes>& sessionArtwork,
-                           const Preferences& store) {
+Status moveOrWriteExportFile(const fs::path& sourceURL, const fs::path& destinationURL,
+                             ExportFormat format, const std::optional<Bytes>& sessionArtwork,
+                             const Preferences& store) {
     if (format != ExportFormat::m4a) {
         std::error_code ec;
         const fs::file_status source = fs::symlink_status(sourceURL, ec);
         // Only a plain file moves: a link would move as a link, not as the bytes it points at.
         if (!ec && fs::is_regular_file(source) && !fs::is_directory(destinationURL, ec)) {
             fs::rename(sourceURL, destinationURL, ec);
-            if (!ec) return true;
+            if (!ec) return {};
         }
     }
     return writeExportFile(sourceURL, destinationURL, format, sessionArtwork, store);

@@ -32,6 +32,7 @@ extern "C" {
 
 #include "platform/AudioDecoder.h"
 #include "platform/FfmpegHandles.h"
+#include "platform/FfmpegLogging.h"
 
 namespace korvanta {
 
@@ -399,6 +400,7 @@ private:
 }  // namespace
 
 DecoderOpening openWithFfmpeg(const std::filesystem::path& path) {
+    captureFfmpegLog();
     SessionOpening opening = openSession(path);
     if (auto* notMine = std::get_if<NotMine>(&opening)) return *notMine;
     if (auto* error = std::get_if<Error>(&opening)) return *error;

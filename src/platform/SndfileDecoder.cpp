@@ -1,4 +1,6 @@
 // Decoding through libsndfile: WAV, AIFF, FLAC, Ogg Vorbis and MP3, with sample-exact seeking.
+#include <dlfcn.h>
+#include <mpg123.h>
 #include <sndfile.h>
 
 #include <algorithm>
@@ -8,6 +10,28 @@
 #include <vector>
 
 #include "platform/AudioDecoder.h"
+#include "platform/DiagnosticLog.h"
+
+// libsndfile decodes MP3 through libmpg123, whose handles print notes ("Note: Illegal
+// Audio-MPEG-Header ...", "big_values too big") to standard error unless the handle is told to be
+// quiet, and libsndfile makes its handles without saying so and offers no command to change that.
+// So the one place where it makes them is taken over here: this definition of mpg123_new, in the
+// executable, is the one libsndfile's call binds to; it makes the handle with libmpg123's own
+// function and switches it to quiet before libsndfile sets its own flags (which it adds, keeping
+// this one). Failures still reach the user as libsndfile's errors. Redirecting file descriptor 2
+// around the calls instead would swallow whatever other threads print meanwhile, and would have
+// to surround every read, since a damaged frame is noted while decoding, not while opening.
+extern "C" mpg123_handle* mpg123_new(const char* decoder, int* error) {
+    using Maker = mpg123_handle* (*)(const char*, int*);
+    static const Maker libraryMaker = reinterpret_cast<Maker>(::dlsym(RTLD_NEXT, "mpg123_new"));
+    if (!libraryMaker) {
+        if (error) *error = MPG123_ERR;
+        return nullptr;
+    }
+    mpg123_handle* handle = libraryMaker(decoder, error);
+    if (handle) mpg123_param(handle, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
+    return handle;
+}
 
 namespace korvanta {
 
@@ -138,7 +162,12 @@ private:
 DecoderOpening openWithSndfile(const std::filesystem::path& path) {
     SF_INFO info{};
     SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (!file) return NotMine{};
+    if (!file) {
+        if (diagnosticsWanted()) {
+            logDiagnostic("libsndfile: " + path.filename().string() + ": not opened: " + sf_strerror(nullptr));
+        }
+        return NotMine{};
+    }
     if (info.channels <= 0 || info.samplerate <= 0 || info.frames < 0) {
         sf_close(file);
         return NotMine{};

@@ -22,6 +22,7 @@
 #include "eq/EQSettings.h"
 #include "engine/LoudnessMeter.h"
 #include "platform/AudioFileReader.h"
+#include "support/ChildProcess.h"
 #include "support/TestAudio.h"
 
 #ifndef KORVANTA_CLI
@@ -175,7 +176,8 @@ TEST_F(CliTest, HelpNamesEveryCommandAndOption) {
         for (const char* word :
              {"analyze", "tempo", "spectrum", "master", "eq", "--json", "--preset", "--target",
               "--ceiling", "--hq", "--format", "--cover", "--reference", "--out", "--settings",
-              "--help", "Events", "Radio", "Club", "Festival", "(MASTER)", "(FINAL)", "pending"}) {
+              "--help", "--verbose", "Events", "Radio", "Club", "Festival", "(MASTER)", "(FINAL)",
+              "pending", "130"}) {
             EXPECT_TRUE(contains(run.out, word)) << "the help should mention " << word;
         }
     }
@@ -559,6 +561,82 @@ TEST_F(CliTest, EqRendersThroughAValidSettingsFileAndRefusesABadOne) {
     EXPECT_TRUE(fs::is_empty(privateTempIn(tmp)));
 }
 
+// --- Standard error belongs to the program -------------------------------------------------------
+
+TEST_F(CliTest, TheDecodingLibrariesPrintNothingOfTheirOwn) {
+    // The bad inputs of the readers' own tests: text, random bytes and nothing under audio names,
+    // and real songs with random bytes written over their middle.
+    std::vector<std::string> inputs;
+    auto add = [&](const std::string& name, const std::string& bytes) {
+        std::ofstream(path(name), std::ios::binary) << bytes;
+        inputs.push_back(path(name).string());
+    };
+    std::string text;
+    for (int i = 0; i < 400; ++i) text += "Track " + std::to_string(i) + ": not audio, just a list of songs.\n";
+    add("list.mp3", text);
+    add("list.aac", text);
+    add("empty.mp3", "");
+    for (const char* name : {"noise.mp3", "noise.m4a", "noise.wav"}) {
+        writeRandomBytes(path(name), 300000, static_cast<uint32_t>(inputs.size()));
+        inputs.push_back(path(name).string());
+    }
+    for (const char* name : {"damaged.mp3", "damaged.m4a", "damaged.flac"}) {
+        writeSong(path(name), makeSong(44100.0, 3.0, 9));
+        std::string bytes = fileBytes(path(name));
+        std::mt19937 rng(5);
+        for (size_t i = bytes.size() / 2; i < bytes.size() / 2 + 3000; ++i) bytes[i] = static_cast<char>(rng() & 0xff);
+        fs::remove(path(name));
+        add(name, bytes);
+    }
+
+    std::vector<std::string> analyze{"analyze", "--json"};
+    analyze.insert(analyze.end(), inputs.begin(), inputs.end());
+    std::vector<std::string> master{"master", "--json", "--out", path("out").string()};
+    master.insert(master.end(), inputs.begin(), inputs.end());
+    for (const auto& args : {analyze, master}) {
+        const CliRun run = cli(args, path("tmp"));
+        EXPECT_EQ(run.status, 1) << args[0] << ": some inputs are not audio";
+        EXPECT_EQ(run.lines().size(), inputs.size()) << args[0] << ": every input is reported";
+        EXPECT_EQ(run.err, "") << args[0] << " printed what is not its own";
+    }
+
+    // Asked for, the libraries' notes come as the program's own lines.
+    analyze.push_back("--verbose");
+    const CliRun verbose = cli(analyze);
+    std::istringstream lines(verbose.err);
+    int count = 0;
+    for (std::string line; std::getline(lines, line); ++count) {
+        EXPECT_EQ(line.rfind("korvanta-cli: ", 0), 0u) << line;
+    }
+    EXPECT_TRUE(contains(verbose.err, "korvanta-cli: libsndfile: list.mp3: ")) << verbose.err;
+    EXPECT_TRUE(contains(verbose.err, "korvanta-cli: ffmpeg: ")) << verbose.err;
+    EXPECT_EQ(verbose.lines().size(), inputs.size()) << "--verbose changes nothing else";
+}
+
+TEST_F(CliTest, AFullOutputDiskIsNamedAsTheCause) {
+    const fs::path song = path("Song.wav");
+    writeSong(song, makeSong(44100.0, 3.0, 4));  // about 530 kB of 16-bit WAV
+    const fs::path disk = path("disk");
+    const fs::path tmp = path("tmp");
+    fs::create_directories(disk);
+    fs::create_directories(tmp);
+    const fs::path errFile = path("stderr.txt");
+    const int outcome = test::runInChild([&] {
+        if (!test::mountPrivateSmallDisk(disk, 64 * 1024, nullptr)) return test::kCannotMountPrivately;
+        const CliRun run = runCli({"master", "--json", "--out", disk.string(), song.string()}, errFile, tmp);
+        std::fprintf(stderr, "%s", run.out.c_str());
+        if (run.status != 1) return 1;
+        const json line = json::parse(run.out, nullptr, false);
+        if (line.is_discarded() || line.value("status", "") != "failed") return 2;
+        const std::string message = line["error"].value("message", "");
+        if (!contains(message, "No space left on device") || contains(message, "Input/output error")) return 3;
+        return fs::is_empty(disk) ? 0 : 4;
+    }, 120);
+    if (outcome == test::kCannotMountPrivately) GTEST_SKIP() << test::kNoPrivateSmallDisk;
+    EXPECT_EQ(outcome, 0) << "1: not exit status 1, 2: not reported as failed, 3: another cause named, "
+                             "4: a partial file is left on the full disk";
+}
+
 // --- Ctrl-C ----------------------------------------------------------------------------------------
 
 // A child running korvanta-cli with its standard output on a pipe, read line by line.
@@ -643,7 +721,7 @@ TEST_F(CliTest, CtrlCStopsTheRunningSongAndLeavesNoPartialFile) {
             child.interrupt();
         }
     }
-    EXPECT_EQ(child.wait(), 1) << "a cancelled batch exits 1, it does not die of the signal";
+    EXPECT_EQ(child.wait(), 130) << "a cancelled batch exits as interrupted, it does not die of the signal";
     EXPECT_TRUE(contains(fileBytes(errFile), "Cancelling")) << "the user is told what happens";
 
     ASSERT_EQ(lines.size(), songs.size()) << "every song is still reported";

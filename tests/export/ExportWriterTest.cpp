@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ExportTestSupport.h"
+#include "support/ChildProcess.h"
 
 namespace korvanta::test {
 namespace {
@@ -149,6 +150,29 @@ TEST_F(ExportWriterTest, UnwritableDestinationReportsFailure) {
         EXPECT_TRUE(fs::is_directory(folderAtName));
     }
     EXPECT_EQ(exportedNames(), std::vector<std::string>{"taken"}) << "no partial files left";
+}
+
+TEST_F(ExportWriterTest, AFullDiskIsReportedAsSuchAndLeavesNothingBehind) {
+    // Three seconds of 16-bit stereo (about 520 kB) onto a disk of 64 kB.
+    writeWav(source, makeNoise(44100, 2, 3.0, 0.3f, 7), WavSampleFormat::int16);
+    for (ExportFormat format : allExportFormats) {
+        SCOPED_TRACE(std::string(rawValue(format)));
+        const fs::path disk = folder / ("disk-" + std::string(rawValue(format)));
+        fs::create_directory(disk);
+        const int outcome = runInChild([&] {
+            if (!mountPrivateSmallDisk(disk, 64 * 1024, nullptr)) return kCannotMountPrivately;
+            const fs::path destination = disk / ("Song (MASTER)." + std::string(rawValue(format)));
+            const Status written = writeExportFile(source, destination, format, std::nullopt, store);
+            if (written) return 1;
+            if (written.error().description().find("No space left on device") == std::string::npos) {
+                std::fprintf(stderr, "reported as: %s\n", written.error().description().c_str());
+                return 2;
+            }
+            return fs::is_empty(disk) ? 0 : 3;
+        });
+        if (outcome == kCannotMountPrivately) GTEST_SKIP() << kNoPrivateSmallDisk;
+        EXPECT_EQ(outcome, 0) << "1: written anyway, 2: another reason given, 3: a partial file is left";
+    }
 }
 
 TEST_F(ExportWriterTest, MissingSourceReportsFailure) {

@@ -9,6 +9,7 @@
 #include <random>
 
 #include "ReaderTestSupport.h"
+#include "platform/DiagnosticLog.h"
 
 namespace korvanta::test {
 namespace {
@@ -88,7 +89,9 @@ class Refusals : public ::testing::TestWithParam<Refusal> {};
 TEST_P(Refusals, GiveTheRightError) {
     ScratchFolder folder;
     const auto path = GetParam().make(folder);
+    testing::internal::CaptureStderr();
     auto reader = AudioFileReader::open(path);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "the decoding libraries print nothing";
     ASSERT_FALSE(reader.ok()) << "nothing here is a readable audio file";
     EXPECT_EQ(reader.error().domain, errc::kAudioFile);
     EXPECT_EQ(reader.error().code, GetParam().code) << reader.error().description();
@@ -190,6 +193,12 @@ protected:
         const auto path = folder_ / (std::string("damaged-") + GetParam().file);
         std::filesystem::remove(path);
         writeBytes(path, bytes);
+        // Whatever the damage, the decoding libraries print nothing of their own.
+        testing::internal::CaptureStderr();
+        struct Quiet {
+            const char* why;
+            ~Quiet() { EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << why; }
+        } quiet{why};
         auto opened = AudioFileReader::open(path);
         if (!opened.ok()) {
             EXPECT_EQ(opened.error().domain, errc::kAudioFile) << why;
@@ -265,6 +274,20 @@ TEST_P(DamagedFiles, OverwrittenDataNeverCrashes) {
         for (int i = 0; i < 24; ++i) damaged[rng() % damaged.size()] = static_cast<char>(rng() & 0xff);
         openAndReadAll(damaged, "bytes changed at random");
     }
+}
+
+TEST_P(DamagedFiles, TheLibrariesNotesReachOnlyTheDiagnosticLog) {
+    std::vector<std::string> lines;
+    setDiagnosticSink([&](std::string_view line) { lines.emplace_back(line); });
+    std::string damaged = bytes_;
+    const std::string junk = randomBytes(3000, 17);
+    damaged.replace(damaged.size() / 2, junk.size(), junk);
+    openAndReadAll(damaged, "3000 random bytes in the middle, with a diagnostic sink");
+    openAndReadAll(someText(), "a text under this format's name, with a diagnostic sink");
+    setDiagnosticSink(nullptr);
+    const std::string library = GetParam().ffmpegBackend ? "ffmpeg: " : "libsndfile: ";
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(library, 0) == 0; }))
+        << "what " << library << "noted is there for whoever asks: " << ::testing::PrintToString(lines);
 }
 
 INSTANTIATE_TEST_SUITE_P(BadInput, DamagedFiles, ::testing::ValuesIn(kDamaged),
