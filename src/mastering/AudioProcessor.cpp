@@ -415,7 +415,7 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
     if (!fileExists(output)) {
         return Error{errc::kApp, errc::kFileMissing, "Output file was not created"};
     }
-    return DJMasteringResult{output, accepted, tempo.value(), passes, firstGain};
+    return DJMasteringResult{output, accepted, tempo.value(), passes, firstGain, inputStats.value()};
 }
 
 }  // namespace korvanta

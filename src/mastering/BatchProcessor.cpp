@@ -391,7 +391,7 @@ void BatchProcessor::startEntry(size_t k) {
                 auto converted = AudioConverter::convert(result->outputURL, ExportFormat::m4a);
                 if (!converted) return converted.error();
                 return DJMasteringResult{converted.value(), result->stats, result->bpm,
-                                         result->passes, result->firstGainDb};
+                                         result->passes, result->firstGainDb, result->inputStats};
             };
             Result<DJMasteringResult> result = run();
             onMainThread([self, k, generation, result = std::move(result)]() mutable {
@@ -421,6 +421,8 @@ void BatchProcessor::finishEntry(size_t k, Result<DJMasteringResult> result) {
             song.masterBPM = result->bpm;
             song.masterPasses = result->passes;
             song.masterFirstGainDb = result->firstGainDb;
+            // A song added without measuring gets its figures from the mastering itself.
+            if (!song.originalStats && result->inputStats) song.originalStats = result->inputStats;
         }
         song.processingStatus = ProcessingStatus::completed;
         song.failure.reset();

@@ -40,6 +40,7 @@ struct DJMasteringResult {
     int bpm = 0;     // tempo the limiter was timed by (0 for renderings without the limiter)
     int passes = 0;  // mastering passes rendered (0 for renderings without the limiter)
     std::optional<double> firstGainDb{};  // gain of the first pass, dB (none without the limiter)
+    std::optional<AudioStats> inputStats{};  // the song's own figures, when the pipeline measured them
 };
 
 }  // namespace korvanta
