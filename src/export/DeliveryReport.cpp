@@ -80,7 +80,8 @@ const std::vector<Column>& numericColumns() {
         for (const auto& [figure, field] : figures) {
             for (const auto& [version, member] : versions) {
                 c.push_back({std::string(version) + "_" + figure,
-                             [member, field](const ReportSong& s) { return statOf(s.*member, field); }, false});
+                             [member = member, field = field](const ReportSong& s) { return statOf(s.*member, field); },
+                             false});
             }
         }
         c.push_back({"m4a_true_peak_dbtp", [](const ReportSong& s) {
