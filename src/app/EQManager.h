@@ -69,6 +69,10 @@ public:
     // The results screen links the player of a master of a normal batch.
     void setAudioPlayer(AudioPlayerManager* player);
     FloatingPanel* panel() const { return panel_.get(); }
+    // The store the records and the frame live in.
+    Preferences& store() const { return store_; }
+    // The reference manager matching works with.
+    ReferenceTrackManager* reference() const;
 
     // The equaliser button turned on: links both, enables and stores the record, lets a playing
     // player hear it, and opens the panel (or brings it to the front).
@@ -106,7 +110,6 @@ signals:
 
 private:
     QVariantMap eqSettingsVariant() const { return eqSettingsToVariant(eqSettings_); }
-    ReferenceTrackManager* reference() const;
     AudioPlayerManager* sharedPlayer();
     void setIsVisible(bool value);
     void handleEQSettingsChanged();

@@ -47,6 +47,14 @@ ToolBar {
             onClicked: root.controller.deleteAllAndStartOver()
         }
         ToolbarButton {
+            objectName: "eqButton"
+            visible: root.inResult && !root.controller.batchProcessor.isFinalMode
+            iconName: "slider.horizontal.3"
+            helpText: "Equalizer"
+            active: root.controller.showEQ && root.controller.eqManager.isVisible
+            onClicked: root.controller.toggleEQ()
+        }
+        ToolbarButton {
             objectName: "vectorscopeButton"
             visible: root.inResult
             iconName: "dot.radiowaves.left.and.right"

@@ -1,0 +1,20 @@
+import QtQuick
+import Korvanta
+
+// The "Custom Equalizer" panel's content: the equaliser view over the manager's record.
+Item {
+    id: root
+
+    required property EQManager manager
+    required property var player
+
+    implicitWidth: 600
+    implicitHeight: 500
+
+    EqualizerView {
+        anchors.fill: parent
+        manager: root.manager
+        player: root.player
+        reference: ReferenceTrackManager
+    }
+}
