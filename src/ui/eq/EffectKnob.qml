@@ -97,6 +97,7 @@ Item {
         onPositionChanged: (mouse) => {
             if (!pressed) return
             if (!prv.moved && Math.abs(mouse.y - prv.pressY) < 2) return
+            if (!prv.moved) root.eq.dragKnob(root.which, prv.pressY)  // the drag starts where it was pressed
             prv.moved = true
             root.eq.dragKnob(root.which, mouse.y)
         }

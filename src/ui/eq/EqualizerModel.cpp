@@ -73,8 +73,10 @@ float gainLevelEstimate(const EQSettings& s) {
 float automaticMasterGain(const EQSettings& s, float filePeak, float fileLUFS, float targetLUFS) {
     const float e = s.isEnabled ? gainLevelEstimate(s) : 0.0f;
     const float p = filePeak + e;
+    // A gain the rule itself set lands on −0.2 within rounding; that counts as at the ceiling.
+    constexpr float kCeiling = -0.2f + 1e-4f;
     float g;
-    if (p + s.masterGain > -0.2f) {
+    if (p + s.masterGain > kCeiling) {
         g = -0.2f - p;
     } else {
         g = targetLUFS - (e + fileLUFS);

@@ -277,6 +277,7 @@ Item {
             // Master gain: a vertical scale from −10 dB (bottom) to +10 dB (top).
             ColumnLayout {
                 Layout.fillHeight: true
+                Layout.fillWidth: false
                 Layout.preferredWidth: 64
                 spacing: 4
 
