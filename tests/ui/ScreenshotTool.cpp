@@ -33,6 +33,7 @@
 #include "platform/Preferences.h"
 #include "platform/ProgressUpdater.h"
 #include "playback/AudioPlayerManager.h"
+#include "app/EQManager.h"
 #include "playback/FakeAudioOutput.h"
 #include "ui/EngineSetup.h"
 
@@ -197,6 +198,27 @@ int main(int argc, char** argv) {
     playback->stopPlayback();
     playback->setMatchLevel(false);
     view->toggleVectorscope();
+
+    // The equaliser over a master that plays, with bands moved, widening on and the master gain
+    // lowered.
+    playback->togglePlay(0, false);
+    waitFor([&] { return playback->player()->isPlaying(); }, 30);
+    view->toggleEQ();
+    {
+        EQManager* eqManager = view->eqManager();
+        EQSettings edited = eqManager->eqSettings();
+        const float gains[] = {3.5f, 2.0f, 0.5f, -1.5f, -2.5f, -1.0f, 0.0f, 1.5f, 3.0f, 4.0f, 2.5f, 1.0f};
+        for (size_t i = 0; i < 12; ++i) edited.bands[i].gain = gains[i];
+        edited.masterGain = -1.5f;
+        edited.stereoEnhancementEnabled = true;
+        edited.stereoWidth = 1.35f;
+        eqManager->applyPanelSettings(edited);
+    }
+    settle(800);
+    panelShot("equalizer.png");
+    shot("results-equalizer.png");
+    view->toggleEQ();
+    playback->stopPlayback();
 
     // A machine without sound.
     {

@@ -238,7 +238,7 @@ Item {
                                 border.color: root.theme.background
                                 Text {
                                     anchors.centerIn: parent
-                                    text: Qt.locale("C").toString(band.index + 1)
+                                    text: String(band.index + 1)
                                     font.family: Theme.fontFamily
                                     font.pixelSize: 8
                                     font.weight: Font.Bold
@@ -251,7 +251,8 @@ Item {
                                 font.family: Theme.fontFamily
                                 font.pixelSize: Theme.fontTiny
                                 color: root.theme.textSecondary
-                                x: -width / 2
+                                // Kept inside the graph's frame at either end.
+                                x: Math.max(-band.x - 14, Math.min(graph.width - band.x + 14 - width, -width / 2))
                                 y: band.gain >= 0 ? -22 : 9
                             }
                         }
@@ -326,7 +327,7 @@ Item {
                     Icon {
                         objectName: "gainMarker"
                         name: "arrowtriangle.down.fill"
-                        size: 18
+                        size: 26
                         color: root.theme.eqMode
                         anchors.horizontalCenter: parent.horizontalCenter
                         y: gainTrack.markerY - height / 2
