@@ -6,7 +6,7 @@ Item {
     id: root
 
     required property EQManager manager
-    required property var player
+    required property AudioPlayerManager player
 
     implicitWidth: 600
     implicitHeight: 500

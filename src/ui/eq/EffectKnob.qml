@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Controls
 import Korvanta
 
 // A stereo (SIDE) or mid (MID) knob: a tap switches it on or off, an upward drag raises its value

@@ -143,8 +143,8 @@ void EqualizerModel::setManager(EQManager* manager) {
     }
     emit managerChanged();
     managerSettingsChanged();
+    followReference();
     emit referenceStateChanged();
-    if (!reference_ && manager_) setReference(manager_->reference());
 }
 
 void EqualizerModel::setPlayer(AudioPlayerManager* player) {
@@ -159,18 +159,29 @@ void EqualizerModel::setPlayer(AudioPlayerManager* player) {
     emit readoutChanged();
 }
 
-ReferenceTrackManager* EqualizerModel::reference() const { return reference_; }
+ReferenceTrackManager* EqualizerModel::reference() const {
+    if (reference_) return reference_;
+    return manager_ ? manager_->reference() : nullptr;
+}
 
 void EqualizerModel::setReference(ReferenceTrackManager* reference) {
     if (reference_ == reference) return;
-    if (reference_) disconnect(reference_, nullptr, this, nullptr);
     reference_ = reference;
-    if (reference_) {
-        connect(reference_, &ReferenceTrackManager::currentProfileChanged, this, &EqualizerModel::referenceStateChanged);
-        connect(reference_, &ReferenceTrackManager::referenceSpectrumChanged, this,
+    emit referenceChanged();
+    followReference();
+}
+
+void EqualizerModel::followReference() {
+    ReferenceTrackManager* target = reference();
+    if (followed_ == target) return;
+    if (followed_) disconnect(followed_, nullptr, this, nullptr);
+    followed_ = target;
+    emit referenceChanged();
+    if (followed_) {
+        connect(followed_, &ReferenceTrackManager::currentProfileChanged, this, &EqualizerModel::referenceStateChanged);
+        connect(followed_, &ReferenceTrackManager::referenceSpectrumChanged, this,
                 &EqualizerModel::referenceStateChanged);
     }
-    emit referenceChanged();
     emit referenceStateChanged();
 }
 
@@ -241,7 +252,10 @@ void EqualizerModel::setPulseCount(int count) {
     emit pulseChanged();
 }
 
-bool EqualizerModel::hasReference() const { return reference_ && reference_->hasReference(); }
+bool EqualizerModel::hasReference() const {
+    const ReferenceTrackManager* r = reference();
+    return r && r->hasReference();
+}
 
 // --- Readout ----------------------------------------------------------------------------------
 

@@ -87,6 +87,7 @@ public:
     void setManager(EQManager* manager);
     AudioPlayerManager* player() const { return player_; }
     void setPlayer(AudioPlayerManager* player);
+    // The reference manager shown: the one set, else the manager's.
     ReferenceTrackManager* reference() const;
     void setReference(ReferenceTrackManager* reference);
     float presetTargetLUFS() const;
@@ -162,11 +163,13 @@ private:
     void refreshTempValues();
     void write(const EQSettings& settings);
     void toggleUiUpdate();
+    void followReference();
     KnobDrag& knob(const QString& which);
 
     QPointer<EQManager> manager_;
     QPointer<AudioPlayerManager> player_;
-    QPointer<ReferenceTrackManager> reference_;
+    QPointer<ReferenceTrackManager> reference_;   // set from outside (may be null)
+    QPointer<ReferenceTrackManager> followed_;    // the one whose changes are observed
     std::optional<float> presetTargetLUFS_;
     std::vector<float> tempBandValues_;
     bool isDragging_ = false;

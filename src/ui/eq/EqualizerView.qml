@@ -8,16 +8,21 @@ import Korvanta
 Item {
     id: root
 
-    property alias manager: eqModel.manager
-    property alias player: eqModel.player
-    property alias reference: eqModel.reference
-    property alias eqModel: eqModel
+    property EQManager manager
+    property AudioPlayerManager player
+    property ReferenceTrackManager reference
+    readonly property EqualizerModel eqModel: eqModel
     readonly property var theme: ThemeManager.currentTheme
 
     implicitWidth: 600
     implicitHeight: 500
 
-    EqualizerModel { id: eqModel }
+    EqualizerModel {
+        id: eqModel
+        manager: root.manager
+        player: root.player
+        reference: root.reference
+    }
 
     // The four readout colours, nearest to the target first.
     function tierColor(tier) {
