@@ -14,6 +14,7 @@
 #include "app/EQManager.h"
 #include "engine/AudioEngine.h"
 #include "playback/FakeAudioOutput.h"
+#include "reference/ReferenceProfileStore.h"
 #include "app/SettingsViewModel.h"
 #include "mastering/BatchProcessor.h"
 #include "platform/Preferences.h"
@@ -71,6 +72,28 @@ public:
         auto* p = qobject_cast<AudioPlayerManager*>(player);
         if (!p || band < 0 || size_t(band) >= p->currentEQSettings().bands.size()) return qQNaN();
         return p->currentEQSettings().bands[size_t(band)].gain;
+    }
+    // Stores a reference profile whose 12-band spectrum is `level` everywhere (a manager made
+    // afterwards loads it), or removes it for a negative level.
+    Q_INVOKABLE void storeReference(double level) {
+        if (level < 0) {
+            clearReference(*store_);
+            return;
+        }
+        SpectralProfile profile;
+        profile.frequencies = {20.0f, 20000.0f};
+        profile.magnitudes = {-20.0f, -30.0f};
+        profile.referenceFileName = "reference.wav";
+        profile.spectrum12Band = std::vector<float>(12, float(level));
+        saveProfile(profile, *store_);
+    }
+    // The reference manager an equaliser manager made here works with.
+    Q_INVOKABLE QObject* referenceOf(QObject* manager) const {
+        auto* m = qobject_cast<EQManager*>(manager);
+        return m ? m->reference() : nullptr;
+    }
+    Q_INVOKABLE void setMasteredSpectrum(QObject* reference, double level) {
+        if (auto* r = qobject_cast<ReferenceTrackManager*>(reference)) r->setMasteredSpectrum(std::vector<float>(12, float(level)));
     }
     Q_INVOKABLE void removeStored(const QString& key) { store_->remove(key.toStdString()); }
 

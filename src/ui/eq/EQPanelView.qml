@@ -14,7 +14,8 @@ Item {
     EqualizerView {
         anchors.fill: parent
         manager: root.manager
-        player: root.player
+        // The player the manager follows now (the results screen may link another).
+        player: root.manager.audioPlayer ? root.manager.audioPlayer : root.player
         reference: ReferenceTrackManager
     }
 }

@@ -184,6 +184,31 @@ Item {
             verify(!findChild(view, "refDot").visible)
         }
 
+        function test_refApplyTogglesMatchedGainsWithItsDot() {
+            testSupport.storeReference(5.0)
+            const view = makeView(-14, -3)
+            testSupport.storeReference(-1)
+            const reference = testSupport.referenceOf(view.manager)
+            testSupport.setMasteredSpectrum(reference, 4.0)
+            const button = findChild(view, "refButton")
+            const dot = findChild(view, "refDot")
+            compare(button.text, "REF APPLY")
+            verify(!dot.visible)
+            mouseClick(button)
+            verify(dot.visible, "the green dot shows matched gains")
+            verify(view.eqModel.isAutoReferenceMode)
+            for (let i = 0; i < 12; ++i) compare(view.eqModel.tempBandValues[i], 1.0)
+            verify(view.eqModel.shouldPulseRemaster)
+            compare(findChild(view, "curve").showSpectra, true, "both spectra are drawn over the graph")
+            mouseClick(button)
+            verify(!dot.visible)
+            for (let i = 0; i < 12; ++i) compare(view.eqModel.tempBandValues[i], 0.0)
+            reference.clearReference()
+            compare(button.text, "NO REF")
+            mouseClick(button)
+            verify(!view.eqModel.isAutoReferenceMode, "without a reference nothing happens")
+        }
+
         function test_theCurveIsTheFiltersResponse() {
             const view = makeView(-14, -3)
             const gains = [0, 0, 0, 0, 0, 6, 0, 0, 0, 0, 0, 0]
