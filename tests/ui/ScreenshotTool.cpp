@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QtQml/qqmlextensionplugin.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -34,6 +35,7 @@
 #include "platform/ProgressUpdater.h"
 #include "playback/AudioPlayerManager.h"
 #include "app/EQManager.h"
+#include "reference/ReferenceTrackManager.h"
 #include "playback/FakeAudioOutput.h"
 #include "ui/EngineSetup.h"
 
@@ -217,6 +219,20 @@ int main(int argc, char** argv) {
     settle(800);
     panelShot("equalizer.png");
     shot("results-equalizer.png");
+
+    // Matched reference gains: another song as the reference, both spectra over the graph.
+    {
+        ReferenceTrackManager* reference = ReferenceTrackManager::shared();
+        const auto& spectrum = [reference] { return reference->masteredSpectrumValues(); };
+        waitFor([&] { return std::any_of(spectrum().begin(), spectrum().end(), [](float v) { return v != 0.0f; }); }, 60);
+        reference->loadReferenceTrack(batch->audioFiles().back().url);
+        waitFor([&] { return reference->hasReference(); }, 120);
+        view->eqManager()->toggleReferenceEQ();
+        settle(800);
+        panelShot("equalizer-ref.png");
+        view->eqManager()->toggleReferenceEQ();
+        reference->clearReference();
+    }
     view->toggleEQ();
     playback->stopPlayback();
 
