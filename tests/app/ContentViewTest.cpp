@@ -418,6 +418,36 @@ TEST_F(PanelHubTest, StartProcessingWithTheEqualiserRunsOnlyWithAnEnabledActiveR
     ASSERT_TRUE(waitUntil([&] { return view->appState() == AppState::result; }));
 }
 
+TEST_F(PanelHubTest, AMasterThatStartsPlayingIsHeardThroughTheManagersEqualiser) {
+    mastered();
+    view->appear();
+    view->toggleEQ();
+    EQSettings edited = eq->eqSettings();
+    edited.bands[2].gain = 4.0f;
+    eq->applyPanelSettings(edited);
+
+    PlayerEnvironment environment;
+    environment.output = std::make_unique<FakeAudioOutput>();
+    environment.engine = &engine;
+    environment.store = &store;
+    environment.clock = [] { return 0.0; };
+    environment.background = [](std::function<void()> job) { job(); };
+    AudioPlayerManager other(std::move(environment));
+    view->playback()->setPlayer(&other);
+    ASSERT_EQ(view->results()->count(), 2);
+    view->playback()->togglePlay(1, false);
+    EXPECT_EQ(eq->audioPlayer(), &other) << "the manager follows the player of the master";
+    EXPECT_EQ(other.currentEQSettings(), edited);
+
+    edited.bands[2].gain = -3.0f;
+    eq->applyPanelSettings(edited);
+    EXPECT_EQ(other.currentEQSettings(), edited) << "panel edits are heard live";
+    view->playback()->togglePlay(1, true);
+    EXPECT_FALSE(other.currentEQSettings().isEnabled) << "an original plays unprocessed";
+    view->playback()->stopPlayback();
+    view->playback()->setPlayer(player.get());
+}
+
 TEST_F(PanelHubTest, ResetToDefaultsAndStartingOverCloseTheEqualiserPanel) {
     mastered();
     view->appear();
