@@ -331,6 +331,17 @@ void ContentView::toggleEQ() {
     }
 }
 
+void ContentView::toggleReferenceTrack() {
+    setShowReferenceTrack(!showReferenceTrack_);
+    ReferenceTrackManager* reference = ReferenceTrackManager::shared();
+    reference->setIsEnabled(showReferenceTrack_);
+    if (showReferenceTrack_) {
+        reference->showReferencePanel(batchProcessor_);
+    } else {
+        reference->hideReferencePanel();
+    }
+}
+
 void ContentView::removeObservers() {
     for (auto token : notificationTokens_) NotificationCenter::shared()->removeObserver(token);
     notificationTokens_.clear();
@@ -398,8 +409,9 @@ void ContentView::remasterWithEQ() {
 void ContentView::remasterWithReference() {
     ReferenceTrackManager* reference = ReferenceTrackManager::shared();
     if (!reference->isEnabled()) return;
-    // The reference panel goes off the screen; its switch stays on for the batch below.
-    reference->setIsVisible(false);
+    // The reference panel closes; its switch stays on for the batch below.
+    reference->hideReferencePanel();
+    reference->setIsEnabled(true);
     playback_->stopPlayback();
     rebaseSongs();
     batchProcessor_->setIsFinalMode(true);
@@ -425,8 +437,7 @@ void ContentView::deleteAllAndStartOver() {
     SettingsWindowManager::shared()->closeSettings();
     eqManager()->hidePanel();
     playback_->vectorscope()->hideVectorscope();
-    ReferenceTrackManager::shared()->setIsVisible(false);
-    ReferenceTrackManager::shared()->setIsEnabled(false);
+    ReferenceTrackManager::shared()->hideReferencePanel();
     playback_->stopPlayback();
     resetApplication(true);
 }

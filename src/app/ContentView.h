@@ -150,6 +150,8 @@ public:
     Q_INVOKABLE void toggleVectorscope();
     // The equaliser button: enables or disables the stored equaliser and opens or closes its panel.
     Q_INVOKABLE void toggleEQ();
+    // The reference button ("R"): switches the reference on or off and opens or closes its panel.
+    Q_INVOKABLE void toggleReferenceTrack();
     Q_INVOKABLE void showGuide();
     // "Delete All & Start Over".
     Q_INVOKABLE void deleteAllAndStartOver();

@@ -63,6 +63,14 @@ ToolBar {
             onClicked: root.controller.toggleVectorscope()
         }
         ToolbarButton {
+            objectName: "referenceButton"
+            visible: root.controller.appState === "importFiles"
+            letter: "R"
+            helpText: ReferenceTrackManager.hasReference ? "Reference Track (Loaded)" : "Reference Track"
+            active: ReferenceTrackManager.isEnabled
+            onClicked: root.controller.toggleReferenceTrack()
+        }
+        ToolbarButton {
             iconName: "gearshape"
             helpText: "Settings"
             active: root.controller.showSettings

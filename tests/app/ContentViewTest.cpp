@@ -13,6 +13,7 @@
 #include "platform/PreferenceKeys.h"
 #include "platform/TempFolder.h"
 #include "playback/FakeAudioOutput.h"
+#include "reference/ReferenceTrackManager.h"
 #include "support/FakePanels.h"
 #include "support/ManualDelays.h"
 #include "support/QtTestSupport.h"
@@ -446,6 +447,23 @@ TEST_F(PanelHubTest, AMasterThatStartsPlayingIsHeardThroughTheManagersEqualiser)
     EXPECT_FALSE(other.currentEQSettings().isEnabled) << "an original plays unprocessed";
     view->playback()->stopPlayback();
     view->playback()->setPlayer(player.get());
+}
+
+TEST_F(PanelHubTest, TheReferenceButtonSwitchesTheReferenceAndItsPanel) {
+    view->appear();
+    ReferenceTrackManager* reference = ReferenceTrackManager::shared();
+    view->toggleReferenceTrack();
+    EXPECT_TRUE(view->showReferenceTrack());
+    EXPECT_TRUE(reference->isEnabled());
+    test::FakePanel* panel = panels->latest(QString::fromLatin1(ReferenceTrackManager::kPanelTitle));
+    ASSERT_TRUE(panel);
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_EQ(reference->batchProcessor(), view->batchProcessor());
+    view->toggleReferenceTrack();
+    EXPECT_FALSE(view->showReferenceTrack());
+    EXPECT_FALSE(reference->isEnabled());
+    EXPECT_FALSE(reference->isVisible());
+    EXPECT_TRUE(panel->closed);
 }
 
 TEST_F(PanelHubTest, ResetToDefaultsAndStartingOverCloseTheEqualiserPanel) {
