@@ -6,6 +6,7 @@
 
 #include "reference/ReferenceProfileStore.h"
 #include "reference/ReferenceTrackAnalysis.h"
+#include "platform/NotificationCenter.h"
 #include "platform/PreferenceKeys.h"
 #include "platform/WorkerPool.h"
 
@@ -101,6 +102,7 @@ void ReferenceTrackManager::loadReferenceTrack(const std::filesystem::path& path
             emit self->currentProfileChanged();
             emit self->referenceSpectrumChanged();
             emit self->referenceTrackLoaded();
+            NotificationCenter::shared()->post(QString::fromLatin1(notifications::kReferenceTrackLoaded));
             emit self->loadFinished(true, {});
             QTimer::singleShot(1000, self, [self] {
                 if (self) self->hideReferencePanel();

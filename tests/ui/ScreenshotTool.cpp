@@ -153,6 +153,25 @@ int main(int argc, char** argv) {
 
     shot("import-empty.png");
 
+    // The reference panel, empty and with a reference loaded (it closes by itself a second later).
+    {
+        ReferenceTrackManager* reference = ReferenceTrackManager::shared();
+        view->toggleReferenceTrack();
+        settle(300);
+        panelShot("reference-empty.png");
+        const QStringList found = QDir(songs).entryList({QStringLiteral("*.wav")}, QDir::Files);
+        if (!found.isEmpty()) {
+            reference->loadReferenceTrack(songs + QLatin1Char('/') + found.first());
+            waitFor([&] { return reference->hasReference(); }, 120);
+            settle(200);
+            panelShot("reference-loaded.png");
+            shot("import-reference.png");
+        }
+        waitFor([&] { return !reference->isVisible(); }, 10);
+        reference->clearReference();
+        if (view->showReferenceTrack()) view->toggleReferenceTrack();
+    }
+
     view->importPaths({songs});
     waitFor([&] { return !batch->isAddingFiles() && batch->fileCount() > 0; });
     batch->toggleSelection(batch->fileCount() - 1);  // one song left out of the batch
