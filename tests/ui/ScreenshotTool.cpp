@@ -163,8 +163,8 @@ int main(int argc, char** argv) {
         if (!found.isEmpty()) {
             reference->loadReferenceTrack(songs + QLatin1Char('/') + found.first());
             waitFor([&] { return reference->hasReference(); }, 120);
-            settle(200);
-            panelShot("reference-loaded.png");
+            settle(200);  // (panelShot's own wait would outlast the panel)
+            if (!panels().isEmpty()) save(panels().last(), QStringLiteral("reference-loaded.png"));
             shot("import-reference.png");
         }
         waitFor([&] { return !reference->isVisible(); }, 10);
