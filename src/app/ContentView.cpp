@@ -113,6 +113,8 @@ ContentView::ContentView(Preferences& store, QObject* parent)
     results_->setCleanup([](bool removeAll) { CleanupManager::cleanupTempFilesInBackground(removeAll); });
     results_->setResetApplication([this](bool clearFiles) { resetApplication(clearFiles); });
     results_->setOnExportFinished([this] { setShowExportComplete(false); });
+    playback_->setEqualiserSettings([this] { return eqManager()->eqSettings(); });
+    playback_->setLinkPlayer([this](AudioPlayerManager* player) { eqManager()->setAudioPlayer(player); });
     connect(batchProcessor_, &BatchProcessor::batchFinished, this, [this] {
         if (!awaitingBatch_) return;
         awaitingBatch_ = false;
@@ -121,6 +123,8 @@ ContentView::ContentView(Preferences& store, QObject* parent)
 }
 
 ContentView::~ContentView() { removeObservers(); }
+
+EQManager* ContentView::eqManager() const { return eqManager_ ? eqManager_.data() : EQManager::shared(); }
 
 // --- Fields ---------------------------------------------------------------------------------
 
@@ -298,6 +302,7 @@ void ContentView::disappear() {
     playback_->stopPlayback();
     removeObservers();
     playback_->vectorscope()->hideVectorscope();
+    eqManager()->hidePanel();
 }
 
 void ContentView::toggleVectorscope() {
@@ -308,6 +313,33 @@ void ContentView::toggleVectorscope() {
         playback_->vectorscope()->hideVectorscope();
     }
     store_.setBool(keys::kShowVectorscope, showVectorscope_);
+}
+
+void ContentView::toggleEQ() {
+    setShowEQ(!showEQ_);
+    EQSettings settings = loadEQSettings(keys::kEQSettings, store_);
+    settings.isEnabled = showEQ_;
+    saveEQSettings(settings, keys::kEQSettings, store_);
+    saveEQSettings(settings, keys::kActiveEQSettings, store_);
+    AudioPlayerManager* player = playback_->player();
+    player->updateEQSettings(settings);
+    NotificationCenter::shared()->post(notifications::kEQSettingsChanged);
+    if (showEQ_) {
+        eqManager()->showPanel(batchProcessor_, player);
+    } else {
+        eqManager()->hidePanel();
+    }
+}
+
+void ContentView::toggleReferenceTrack() {
+    setShowReferenceTrack(!showReferenceTrack_);
+    ReferenceTrackManager* reference = ReferenceTrackManager::shared();
+    reference->setIsEnabled(showReferenceTrack_);
+    if (showReferenceTrack_) {
+        reference->showReferencePanel(batchProcessor_);
+    } else {
+        reference->hideReferencePanel();
+    }
 }
 
 void ContentView::removeObservers() {
@@ -328,6 +360,10 @@ void ContentView::addObservers() {
     observe(notifications::kStartProcessingWithEQ, [this] {
         if (loadEQSettings(keys::kActiveEQSettings, store_).isEnabled) startMastering(true, false);
     });
+    if (!batchProcessor_->isFinalMode()) {
+        observe(notifications::kRemasterWithEQ, [this] { remasterWithEQ(); });
+        observe(notifications::kRemasterWithReference, [this] { remasterWithReference(); });
+    }
     observe(notifications::kReferenceTrackLoaded, [this] {
         setTriggerCardAttention(false);
         runAfter(1.1, this, [this] { setTriggerCardAttention(true); });
@@ -343,6 +379,45 @@ void ContentView::resetToDefaults() {
     setShowSettings(false);
     playback_->vectorscope()->hideVectorscope();
     SettingsWindowManager::shared()->closeSettings();
+    eqManager()->hidePanel();
+}
+
+void ContentView::rebaseSongs() {
+    const int count = batchProcessor_->fileCount();
+    for (int i = 0; i < count; ++i) {
+        AudioFile song = batchProcessor_->audioFiles()[size_t(i)];
+        if (song.finalURL) song.masterURL = song.finalURL;
+        if (song.finalStats) song.masterStats = song.finalStats;
+        song.finalURL.reset();
+        song.finalStats.reset();
+        song.processingStatus = ProcessingStatus::pending;
+        song.isSelected = true;
+        batchProcessor_->setAudioFile(i, std::move(song));
+    }
+}
+
+void ContentView::remasterWithEQ() {
+    eqManager()->hidePanel();
+    playback_->stopPlayback();
+    rebaseSongs();
+    runAfter(0.1, this, [this] {
+        batchProcessor_->setIsFinalMode(true);
+        if (loadEQSettings(keys::kActiveEQSettings, store_).isEnabled) startMastering(true, false);
+    });
+}
+
+void ContentView::remasterWithReference() {
+    ReferenceTrackManager* reference = ReferenceTrackManager::shared();
+    if (!reference->isEnabled()) return;
+    // The reference panel closes; its switch stays on for the batch below.
+    reference->hideReferencePanel();
+    reference->setIsEnabled(true);
+    playback_->stopPlayback();
+    rebaseSongs();
+    batchProcessor_->setIsFinalMode(true);
+    runAfter(0.1, this, [this] {
+        if (ReferenceTrackManager::shared()->isEnabled()) startMastering(false, true);
+    });
 }
 
 void ContentView::toggleSettings() {
@@ -360,7 +435,9 @@ void ContentView::showGuide() { setShowInfoPanel(true); }
 
 void ContentView::deleteAllAndStartOver() {
     SettingsWindowManager::shared()->closeSettings();
+    eqManager()->hidePanel();
     playback_->vectorscope()->hideVectorscope();
+    ReferenceTrackManager::shared()->hideReferencePanel();
     playback_->stopPlayback();
     resetApplication(true);
 }
@@ -370,6 +447,7 @@ void ContentView::resetApplication(bool clearFiles) {
     store_.remove(keys::kActiveEQSettings);
     store_.remove(keys::kProcessedWithOriginalEQ);
     playback_->vectorscope()->hideVectorscope();
+    eqManager()->hidePanel();
     ReferenceTrackManager::shared()->clearTrackProfiles();
     setShowEQ(false);
     setShowReferenceTrack(false);

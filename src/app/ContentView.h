@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "app/AudioSettingsManager.h"
+#include "app/EQManager.h"
 #include "app/ResultPlayback.h"
 #include "export/ResultViewModel.h"
 #include "mastering/BatchProcessor.h"
@@ -51,6 +53,7 @@ class ContentView : public QObject {
     Q_PROPERTY(AudioSettingsManager* settingsManager READ settingsManager CONSTANT)
     Q_PROPERTY(ResultViewModel* results READ results CONSTANT)
     Q_PROPERTY(ResultPlayback* playback READ playback CONSTANT)
+    Q_PROPERTY(EQManager* eqManager READ eqManager CONSTANT)
     Q_PROPERTY(bool dragOver READ dragOver WRITE setDragOver NOTIFY dragOverChanged)
     Q_PROPERTY(bool isImportingFiles READ isImportingFiles WRITE setIsImportingFiles NOTIFY
                    isImportingFilesChanged)
@@ -85,6 +88,9 @@ public:
     AudioSettingsManager* settingsManager() const { return settingsManager_; }
     ResultViewModel* results() const { return results_; }
     ResultPlayback* playback() const { return playback_; }
+    // The equaliser manager (the shared one unless a test set another before first use).
+    EQManager* eqManager() const;
+    void setEqManager(EQManager* manager) { eqManager_ = manager; }
     bool dragOver() const { return dragOver_; }
     void setDragOver(bool value);
     bool isImportingFiles() const { return isImportingFiles_; }
@@ -142,6 +148,10 @@ public:
     Q_INVOKABLE void toggleSettings();
     // The vectorscope button: shows or hides the panel and stores the choice.
     Q_INVOKABLE void toggleVectorscope();
+    // The equaliser button: enables or disables the stored equaliser and opens or closes its panel.
+    Q_INVOKABLE void toggleEQ();
+    // The reference button ("R"): switches the reference on or off and opens or closes its panel.
+    Q_INVOKABLE void toggleReferenceTrack();
     Q_INVOKABLE void showGuide();
     // "Delete All & Start Over".
     Q_INVOKABLE void deleteAllAndStartOver();
@@ -181,6 +191,10 @@ private:
     void addObservers();
     void removeObservers();
     void resetToDefaults();
+    // Every song starts again from its latest rendering (final if any), selected and pending.
+    void rebaseSongs();
+    void remasterWithEQ();
+    void remasterWithReference();
 
     Preferences& store_;
     AppState appState_ = AppState::importFiles;
@@ -188,6 +202,7 @@ private:
     AudioSettingsManager* settingsManager_ = nullptr;
     ResultViewModel* results_ = nullptr;
     ResultPlayback* playback_ = nullptr;
+    QPointer<EQManager> eqManager_;
     bool dragOver_ = false;
     bool isImportingFiles_ = false;
     bool isImportingFolder_ = false;

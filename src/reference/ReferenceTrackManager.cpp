@@ -6,6 +6,8 @@
 
 #include "reference/ReferenceProfileStore.h"
 #include "reference/ReferenceTrackAnalysis.h"
+#include "platform/NotificationCenter.h"
+#include "platform/PreferenceKeys.h"
 #include "platform/WorkerPool.h"
 
 namespace korvanta {
@@ -100,11 +102,10 @@ void ReferenceTrackManager::loadReferenceTrack(const std::filesystem::path& path
             emit self->currentProfileChanged();
             emit self->referenceSpectrumChanged();
             emit self->referenceTrackLoaded();
+            NotificationCenter::shared()->post(QString::fromLatin1(notifications::kReferenceTrackLoaded));
             emit self->loadFinished(true, {});
             QTimer::singleShot(1000, self, [self] {
-                if (!self) return;
-                self->setIsVisible(false);
-                self->setIsEnabled(false);
+                if (self) self->hideReferencePanel();
             });
         });
     });
@@ -151,6 +152,67 @@ void ReferenceTrackManager::clearTrackProfiles() {
         emit currentTrackProfileChanged();
         emit masteredTrackProfileChanged();
     }
+}
+
+// --- The panel ------------------------------------------------------------------------------
+
+PanelFrame ReferenceTrackManager::restoredPanelFrame(const std::optional<PanelFrame>& stored, const PanelFrame& screen,
+                                                     const PanelFrame& current) {
+    if (stored && !stored->isEmpty()) return *stored;
+    PanelFrame f = current;
+    f.x = screen.x + screen.width / 2.0 - current.width / 2.0;
+    f.y = screen.y + screen.height / 2.0 - current.height / 2.0;
+    return f;
+}
+
+void ReferenceTrackManager::showReferencePanel(QObject* batchProcessor) {
+    if (batchProcessor) batchProcessor_ = batchProcessor;
+    if (panel_ && panel_->isVisible()) {
+        panel_->bringToFront();
+        setIsVisible(true);
+        return;
+    }
+    releasePanel();
+    panel_ = PanelFactory::shared().createPanel(PanelOptions{QString::fromLatin1(kPanelTitle),
+                                                             QStringLiteral("ReferencePanel"),
+                                                             QSize(kPanelWidth, kPanelHeight),
+                                                             QSize(kPanelWidth, kPanelHeight)});
+    FloatingPanel* panel = panel_.get();
+    panel->setContent(QUrl(QStringLiteral("qrc:/Korvanta/reference/ReferenceTrackView.qml")),
+                      {{QStringLiteral("manager"), QVariant::fromValue<QObject*>(this)}});
+    std::optional<PanelFrame> stored;
+    if (auto text = store_.stringValue(keys::kReferenceTrackWindowPosition)) stored = panelFrameFromString(*text);
+    panel->setFrame(restoredPanelFrame(stored, PanelFactory::shared().mainScreenVisibleFrame(), panel->frame()));
+    connect(panel, &FloatingPanel::moved, this, &ReferenceTrackManager::savePanelFrame);
+    connect(panel, &FloatingPanel::resized, this, &ReferenceTrackManager::savePanelFrame);
+    connect(panel, &FloatingPanel::userWillClose, this, [this] {
+        setIsVisible(false);
+        setIsEnabled(false);
+        releasePanel();
+    });
+    panel->bringToFront();
+    setIsVisible(true);
+}
+
+void ReferenceTrackManager::savePanelFrame() {
+    if (panel_) store_.setString(keys::kReferenceTrackWindowPosition, panelFrameToString(panel_->frame()));
+}
+
+void ReferenceTrackManager::releasePanel() {
+    // The panel object goes later: this may run inside one of its own signals.
+    if (!panel_) return;
+    disconnect(panel_.get(), nullptr, this, nullptr);
+    panel_.release()->deleteLater();
+}
+
+void ReferenceTrackManager::hideReferencePanel() {
+    if (panel_) {
+        savePanelFrame();
+        panel_->close();
+    }
+    releasePanel();
+    setIsVisible(false);
+    setIsEnabled(false);
 }
 
 void ReferenceTrackManager::setOriginalSpectrum(std::vector<float> values) {

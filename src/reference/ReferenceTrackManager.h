@@ -2,14 +2,17 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QVariant>
 #include <QVariantList>
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <vector>
 
+#include "platform/FloatingPanel.h"
 #include "platform/Preferences.h"
 #include "reference/SpectralProfile.h"
 
@@ -69,6 +72,22 @@ public:
     Q_INVOKABLE void clearReference();
     Q_INVOKABLE void clearTrackProfiles();
 
+    // The panel "Reference Track": opens it (or brings it to the front); `batchProcessor`, when
+    // given, is kept for the final batches that match each song.
+    static constexpr int kPanelWidth = 350;
+    static constexpr int kPanelHeight = 180;
+    static constexpr const char* kPanelTitle = "Reference Track";
+    Q_INVOKABLE void showReferencePanel(QObject* batchProcessor = nullptr);
+    // Saves the frame and closes the panel; the reference is switched off (isVisible and isEnabled
+    // false).
+    Q_INVOKABLE void hideReferencePanel();
+    QObject* batchProcessor() const { return batchProcessor_; }
+    FloatingPanel* panel() const { return panel_.get(); }
+    // Where the panel goes: the stored frame when it is not empty, else centred on `screen` at
+    // the panel's current size.
+    static PanelFrame restoredPanelFrame(const std::optional<PanelFrame>& stored, const PanelFrame& screen,
+                                         const PanelFrame& current);
+
     // Spectra written by the matching operations of the equaliser.
     void setOriginalSpectrum(std::vector<float> values);
     void setMasteredSpectrum(std::vector<float> values);
@@ -89,6 +108,8 @@ signals:
 
 private:
     void loadProfile();
+    void savePanelFrame();
+    void releasePanel();
     void setReferenceLUFS(float lufs);
     QVariantMap currentProfileVariant() const;
     QVariantMap currentTrackProfileVariant() const;
@@ -109,6 +130,8 @@ private:
     std::vector<float> masteredSpectrum_ = std::vector<float>(12, 0.0f);
     std::optional<float> referenceLUFS_;
     int loadsRunning_ = 0;
+    QPointer<QObject> batchProcessor_;
+    std::unique_ptr<FloatingPanel> panel_;
 };
 
 }  // namespace korvanta

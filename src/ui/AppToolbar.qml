@@ -47,12 +47,28 @@ ToolBar {
             onClicked: root.controller.deleteAllAndStartOver()
         }
         ToolbarButton {
+            objectName: "eqButton"
+            visible: root.inResult && !root.controller.batchProcessor.isFinalMode
+            iconName: "slider.horizontal.3"
+            helpText: "Equalizer"
+            active: root.controller.showEQ && root.controller.eqManager.isVisible
+            onClicked: root.controller.toggleEQ()
+        }
+        ToolbarButton {
             objectName: "vectorscopeButton"
             visible: root.inResult
             iconName: "dot.radiowaves.left.and.right"
             helpText: "Vectorscope"
             active: root.controller.showVectorscope
             onClicked: root.controller.toggleVectorscope()
+        }
+        ToolbarButton {
+            objectName: "referenceButton"
+            visible: root.controller.appState === "importFiles"
+            letter: "R"
+            helpText: ReferenceTrackManager.hasReference ? "Reference Track (Loaded)" : "Reference Track"
+            active: ReferenceTrackManager.isEnabled
+            onClicked: root.controller.toggleReferenceTrack()
         }
         ToolbarButton {
             iconName: "gearshape"

@@ -10,6 +10,7 @@
 #include "app/AudioSettingsManager.h"
 #include "app/ResultPlayback.h"
 #include "app/ContentView.h"
+#include "app/EQManager.h"
 #include "app/ProcessingQueueModel.h"
 #include "app/SettingsViewModel.h"
 #include "app/SettingsWindowManager.h"
@@ -19,6 +20,8 @@
 #include "platform/NotificationCenter.h"
 #include "playback/AudioPlayerManager.h"
 #include "reference/ReferenceTrackManager.h"
+#include "ui/eq/EqualizerCurve.h"
+#include "ui/eq/EqualizerModel.h"
 #include "ui/vectorscope/VectorscopeShape.h"
 
 namespace korvanta::qml {
@@ -112,6 +115,25 @@ struct AudioPlayerManagerType {
     QML_FOREIGN(korvanta::AudioPlayerManager)
     QML_NAMED_ELEMENT(AudioPlayerManager)
     QML_UNCREATABLE("the shared player")
+};
+
+struct EQManagerType {
+    Q_GADGET
+    QML_FOREIGN(korvanta::EQManager)
+    QML_NAMED_ELEMENT(EQManager)
+    QML_UNCREATABLE("the shared equaliser manager")
+};
+
+struct EqualizerModelType {
+    Q_GADGET
+    QML_FOREIGN(korvanta::EqualizerModel)
+    QML_NAMED_ELEMENT(EqualizerModel)
+};
+
+struct EqualizerCurveType {
+    Q_GADGET
+    QML_FOREIGN(korvanta::EqualizerCurve)
+    QML_NAMED_ELEMENT(EqualizerCurve)
 };
 
 struct VectorscopeShapeType {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 
 #include "app/SettingsWindowManager.h"
@@ -11,6 +12,8 @@
 #include "eq/EQSettings.h"
 #include "platform/PreferenceKeys.h"
 #include "platform/TempFolder.h"
+#include "playback/FakeAudioOutput.h"
+#include "reference/ReferenceTrackManager.h"
 #include "support/FakePanels.h"
 #include "support/ManualDelays.h"
 #include "support/QtTestSupport.h"
@@ -21,6 +24,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::waitUntil;
+
+EQSettings withGain(float gain) {
+    EQSettings s;
+    s.bands[6].gain = gain;
+    return s;
+}
 
 QUrl urlOf(const fs::path& path) { return QUrl::fromLocalFile(QString::fromStdString(path.string())); }
 
@@ -248,6 +257,234 @@ TEST_F(ContentViewTest, AReferenceLoadPulsesTheImportCardAfterASecondAndATenth) 
 
     view->disappear();
     EXPECT_EQ(NotificationCenter::shared()->observerCount(notifications::kReferenceTrackLoaded), 0);
+}
+
+
+// The panel hub: a controller whose equaliser manager and player are the test's own.
+class PanelHubTest : public ContentViewTest {
+protected:
+    void SetUp() override {
+        ContentViewTest::SetUp();
+        PlayerEnvironment environment;
+        environment.output = std::make_unique<FakeAudioOutput>();
+        environment.engine = &engine;
+        environment.store = &store;
+        environment.clock = [] { return 0.0; };
+        environment.background = [](std::function<void()> job) { job(); };
+        player = std::make_unique<AudioPlayerManager>(std::move(environment));
+        eq = std::make_unique<EQManager>(store, player.get());
+        view->playback()->setPlayer(player.get());
+        view->setEqManager(eq.get());
+        view->batchProcessor()->setMasteringOperation(
+            [this](const fs::path& input, const DJMasteringSettings&, bool finalMode,
+                   const std::optional<EQSettings>& settings, const std::shared_ptr<ProgressUpdater>&,
+                   const AudioProcessor::CancellationCheck&) -> Result<DJMasteringResult> {
+                ++renderings;
+                if (finalMode && settings) lastEQ = settings;
+                return DJMasteringResult{input, AudioStats{-9, -1, -11}};
+            });
+    }
+    void TearDown() override {
+        view->disappear();
+        ContentViewTest::TearDown();
+        eq.reset();
+    }
+    // Two songs mastered; the first also has a final rendering.
+    void mastered() {
+        import(songs(scratch.path(), 2));
+        for (int i = 0; i < 2; ++i) {
+            AudioFile entry = view->batchProcessor()->audioFiles()[size_t(i)];
+            entry.masterURL = entry.url;
+            entry.masterStats = AudioStats{-10, -1, -12};
+            if (i == 0) {
+                entry.finalURL = song(scratch.path(), "final0.wav");
+                entry.finalStats = AudioStats{-8, -0.5f, -10};
+            }
+            entry.processingStatus = ProcessingStatus::completed;
+            view->batchProcessor()->setAudioFile(i, entry);
+        }
+    }
+    test::FakePanel* eqPanel() const { return panels->latest(QString::fromLatin1(EQManager::kTitle)); }
+    void post(const char* name) { NotificationCenter::shared()->post(QString::fromLatin1(name)); }
+
+    AudioEngine engine;
+    std::unique_ptr<AudioPlayerManager> player;
+    std::unique_ptr<EQManager> eq;
+    std::atomic<int> renderings = 0;
+    std::optional<EQSettings> lastEQ;
+};
+
+TEST_F(PanelHubTest, TheRemasterObserversAreRegisteredOnlyOutsideFinalMode) {
+    const char* always[] = {notifications::kVectorscopeStateChanged, notifications::kSettingsWindowClosed,
+                            notifications::kResetApplicationToDefaults, notifications::kStartProcessingWithEQ,
+                            notifications::kReferenceTrackLoaded};
+    for (const bool finalMode : {false, true}) {
+        view->batchProcessor()->setIsFinalMode(finalMode);
+        view->appear();
+        for (const char* name : always) EXPECT_EQ(NotificationCenter::shared()->observerCount(name), 1) << name;
+        for (const char* name : {notifications::kRemasterWithEQ, notifications::kRemasterWithReference}) {
+            EXPECT_EQ(NotificationCenter::shared()->observerCount(name), finalMode ? 0 : 1) << name << finalMode;
+        }
+        view->disappear();
+        for (const char* name : always) EXPECT_EQ(NotificationCenter::shared()->observerCount(name), 0) << name;
+    }
+}
+
+TEST_F(PanelHubTest, TheEqualiserButtonPressedTwiceStoresItOffUnderBothKeysAndClosesThePanel) {
+    mastered();
+    view->appear();
+    view->toggleEQ();
+    EXPECT_TRUE(view->showEQ());
+    ASSERT_TRUE(eqPanel());
+    EXPECT_TRUE(eqPanel()->isVisible());
+    EXPECT_TRUE(eq->eqSettings().isEnabled) << "the manager picked the change up";
+    for (const char* key : {keys::kEQSettings, keys::kActiveEQSettings}) EXPECT_TRUE(loadEQSettings(key, store).isEnabled);
+    EXPECT_TRUE(player->currentEQSettings().isEnabled);
+
+    view->toggleEQ();
+    EXPECT_FALSE(view->showEQ());
+    for (const char* key : {keys::kEQSettings, keys::kActiveEQSettings}) {
+        ASSERT_TRUE(store.contains(key)) << key;
+        EXPECT_FALSE(loadEQSettings(key, store).isEnabled) << key;
+    }
+    EXPECT_FALSE(eq->isVisible());
+    EXPECT_TRUE(eqPanel() == nullptr || eqPanel()->closed);
+    EXPECT_FALSE(eq->eqSettings().isEnabled);
+    EXPECT_FALSE(player->currentEQSettings().isEnabled);
+}
+
+TEST_F(PanelHubTest, RemasterWithTheEqualiserClosesThePanelRebasesAndStartsAFinalBatchATenthLater) {
+    mastered();
+    view->appear();
+    view->toggleEQ();
+    EQSettings edited = eq->eqSettings();
+    edited.bands[4].gain = 3.0f;
+    eq->applyPanelSettings(edited);
+    eq->remasterWithEQ();
+    delays->advance(0.1);  // the manager's wait: "RemasterWithEQ" arrives
+    EXPECT_FALSE(eq->isVisible()) << "the panel closes";
+    const AudioFile& first = view->batchProcessor()->audioFiles()[0];
+    EXPECT_EQ(first.masterURL, scratch / "final0.wav");
+    EXPECT_EQ(first.masterStats->lufs, -8.0f);
+    EXPECT_FALSE(first.finalURL);
+    EXPECT_FALSE(view->batchProcessor()->isFinalMode()) << "final mode waits for the hub's own 0.1 s";
+    EXPECT_EQ(renderings, 0);
+
+    delays->advance(0.1);
+    EXPECT_TRUE(view->batchProcessor()->isFinalMode());
+    EXPECT_EQ(view->appState(), AppState::processing);
+    EXPECT_EQ(view->batchProcessor()->usedPresetName(), "Master + EQ");
+    ASSERT_TRUE(waitUntil([&] { return view->appState() == AppState::result; }));
+    EXPECT_EQ(renderings, 2);
+    ASSERT_TRUE(lastEQ);
+    EXPECT_FLOAT_EQ(lastEQ->bands[4].gain, 3.0f) << "rendered with the stored active record";
+}
+
+TEST_F(PanelHubTest, RemasterRequestsAreIgnoredInFinalModeOrWithADisabledActiveRecord) {
+    mastered();
+    view->batchProcessor()->setIsFinalMode(true);
+    view->appear();
+    EQSettings active = withGain(2.0f);
+    saveEQSettings(active, keys::kActiveEQSettings, store);
+    post(notifications::kRemasterWithEQ);
+    delays->advance(0.5);
+    EXPECT_EQ(view->appState(), AppState::importFiles);
+    EXPECT_EQ(view->batchProcessor()->audioFiles()[0].finalURL, scratch / "final0.wav") << "nothing rebased";
+
+    view->disappear();
+    view->batchProcessor()->setIsFinalMode(false);
+    view->appear();
+    post(notifications::kRemasterWithEQ);
+    delays->advance(0.5);
+    EXPECT_TRUE(view->batchProcessor()->isFinalMode());
+    EXPECT_EQ(view->appState(), AppState::importFiles) << "a disabled active record starts nothing";
+    EXPECT_EQ(renderings, 0);
+
+    post(notifications::kRemasterWithReference);
+    delays->advance(0.5);
+    EXPECT_EQ(renderings, 0) << "the reference remaster needs the reference switched on";
+}
+
+TEST_F(PanelHubTest, StartProcessingWithTheEqualiserRunsOnlyWithAnEnabledActiveRecord) {
+    mastered();
+    view->appear();
+    post(notifications::kStartProcessingWithEQ);
+    EXPECT_EQ(view->appState(), AppState::importFiles);
+    EQSettings active = withGain(-2.0f);
+    active.isEnabled = true;
+    saveEQSettings(active, keys::kActiveEQSettings, store);
+    post(notifications::kStartProcessingWithEQ);
+    EXPECT_EQ(view->appState(), AppState::processing);
+    EXPECT_EQ(view->batchProcessor()->usedPresetName(), "Master + EQ");
+    ASSERT_TRUE(waitUntil([&] { return view->appState() == AppState::result; }));
+}
+
+TEST_F(PanelHubTest, AMasterThatStartsPlayingIsHeardThroughTheManagersEqualiser) {
+    mastered();
+    view->appear();
+    view->toggleEQ();
+    EQSettings edited = eq->eqSettings();
+    edited.bands[2].gain = 4.0f;
+    eq->applyPanelSettings(edited);
+
+    PlayerEnvironment environment;
+    environment.output = std::make_unique<FakeAudioOutput>();
+    environment.engine = &engine;
+    environment.store = &store;
+    environment.clock = [] { return 0.0; };
+    environment.background = [](std::function<void()> job) { job(); };
+    AudioPlayerManager other(std::move(environment));
+    view->playback()->setPlayer(&other);
+    ASSERT_EQ(view->results()->count(), 2);
+    view->playback()->togglePlay(1, false);
+    EXPECT_EQ(eq->audioPlayer(), &other) << "the manager follows the player of the master";
+    EXPECT_EQ(other.currentEQSettings(), edited);
+
+    edited.bands[2].gain = -3.0f;
+    eq->applyPanelSettings(edited);
+    EXPECT_EQ(other.currentEQSettings(), edited) << "panel edits are heard live";
+    view->playback()->togglePlay(1, true);
+    EXPECT_FALSE(other.currentEQSettings().isEnabled) << "an original plays unprocessed";
+    view->playback()->stopPlayback();
+    view->playback()->setPlayer(player.get());
+}
+
+TEST_F(PanelHubTest, TheReferenceButtonSwitchesTheReferenceAndItsPanel) {
+    view->appear();
+    ReferenceTrackManager* reference = ReferenceTrackManager::shared();
+    view->toggleReferenceTrack();
+    EXPECT_TRUE(view->showReferenceTrack());
+    EXPECT_TRUE(reference->isEnabled());
+    test::FakePanel* panel = panels->latest(QString::fromLatin1(ReferenceTrackManager::kPanelTitle));
+    ASSERT_TRUE(panel);
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_EQ(reference->batchProcessor(), view->batchProcessor());
+    view->toggleReferenceTrack();
+    EXPECT_FALSE(view->showReferenceTrack());
+    EXPECT_FALSE(reference->isEnabled());
+    EXPECT_FALSE(reference->isVisible());
+    EXPECT_TRUE(panel->closed);
+}
+
+TEST_F(PanelHubTest, ResetToDefaultsAndStartingOverCloseTheEqualiserPanel) {
+    mastered();
+    view->appear();
+    view->toggleEQ();
+    ASSERT_TRUE(eq->isVisible());
+    post(notifications::kResetApplicationToDefaults);
+    EXPECT_FALSE(eq->isVisible());
+    EXPECT_EQ(count(), 0);
+    EXPECT_EQ(view->appState(), AppState::importFiles);
+
+    mastered();
+    view->toggleEQ();  // showEQ was left on: this press turns it off
+    view->toggleEQ();
+    ASSERT_TRUE(eq->isVisible());
+    view->resetApplication(false);
+    EXPECT_FALSE(eq->isVisible());
+    EXPECT_FALSE(view->showEQ());
+    EXPECT_FALSE(store.contains(keys::kActiveEQSettings));
+    EXPECT_EQ(count(), 2);
 }
 
 TEST_F(ContentViewTest, TheListModelChangesRowByRow) {

@@ -11,6 +11,7 @@
 #include "app/SettingsStore.h"
 #include "engine/LoudnessMeter.h"
 #include "mastering/BatchProcessor.h"
+#include "platform/NotificationCenter.h"
 #include "reference/ReferenceProfileStore.h"
 #include "reference/SpectralAnalyzer.h"
 #include "support/QtTestSupport.h"
@@ -101,11 +102,16 @@ TEST_F(ReferenceTrackManagerTest, LoadedReferenceIsPublishedStoredAndReadBackAft
         manager.setIsVisible(true);
         manager.setIsEnabled(true);
         QSignalSpy announced(&manager, &ReferenceTrackManager::referenceTrackLoaded);
+        int posted = 0;
+        const auto token = NotificationCenter::shared()->addObserver(
+            QString::fromLatin1(notifications::kReferenceTrackLoaded), [&] { ++posted; });
 
         const auto [ok, message] = load(manager, reference);
         ASSERT_TRUE(ok) << message.toStdString();
         EXPECT_TRUE(message.isEmpty());
         EXPECT_EQ(announced.count(), 1);
+        EXPECT_EQ(posted, 1) << "the main window hears of it too";
+        NotificationCenter::shared()->removeObserver(token);
         ASSERT_TRUE(manager.currentProfile());
         loaded = manager.currentProfile();
         EXPECT_EQ(loaded->referenceFileName, "reference.wav");

@@ -11,6 +11,10 @@
 #include <memory>
 
 #include "app/AudioSettingsManager.h"
+#include "app/EQManager.h"
+#include "engine/AudioEngine.h"
+#include "playback/FakeAudioOutput.h"
+#include "reference/ReferenceProfileStore.h"
 #include "app/SettingsViewModel.h"
 #include "mastering/BatchProcessor.h"
 #include "platform/Preferences.h"
@@ -43,10 +47,60 @@ public:
         return new SettingsViewModel(settings, batch, *store_, this);
     }
 
+    // A new equaliser manager over the test store, with a player on a fake output whose file
+    // figures are `lufs` and `peak`.
+    Q_INVOKABLE QObject* eqManager(double lufs, double peak) {
+        PlayerEnvironment environment;
+        environment.output = std::make_unique<FakeAudioOutput>();
+        environment.engine = &engine_;
+        environment.store = store_.get();
+        environment.clock = [] { return 0.0; };
+        environment.background = [](std::function<void()> job) { job(); };
+        auto* player = new AudioPlayerManager(std::move(environment), this);
+        player->setCurrentFileLUFS(float(lufs));
+        player->setCurrentFilePeak(float(peak));
+        auto* reference = new ReferenceTrackManager(*store_, this);
+        return new EQManager(*store_, player, this, reference);
+    }
+    // The stored record under `key` as QML sees it (an empty map when absent).
+    Q_INVOKABLE QVariantMap storedEQ(const QString& key) const {
+        if (!store_->contains(key.toStdString())) return {};
+        return eqSettingsToVariant(loadEQSettings(key.toStdString(), *store_));
+    }
+    // The gain of `band` in what the player currently plays through.
+    Q_INVOKABLE double playerGain(QObject* player, int band) const {
+        auto* p = qobject_cast<AudioPlayerManager*>(player);
+        if (!p || band < 0 || size_t(band) >= p->currentEQSettings().bands.size()) return qQNaN();
+        return p->currentEQSettings().bands[size_t(band)].gain;
+    }
+    // Stores a reference profile whose 12-band spectrum is `level` everywhere (a manager made
+    // afterwards loads it), or removes it for a negative level.
+    Q_INVOKABLE void storeReference(double level) {
+        if (level < 0) {
+            clearReference(*store_);
+            return;
+        }
+        SpectralProfile profile;
+        profile.frequencies = {20.0f, 20000.0f};
+        profile.magnitudes = {-20.0f, -30.0f};
+        profile.referenceFileName = "reference.wav";
+        profile.spectrum12Band = std::vector<float>(12, float(level));
+        saveProfile(profile, *store_);
+    }
+    // The reference manager an equaliser manager made here works with.
+    Q_INVOKABLE QObject* referenceOf(QObject* manager) const {
+        auto* m = qobject_cast<EQManager*>(manager);
+        return m ? m->reference() : nullptr;
+    }
+    Q_INVOKABLE void setMasteredSpectrum(QObject* reference, double level) {
+        if (auto* r = qobject_cast<ReferenceTrackManager*>(reference)) r->setMasteredSpectrum(std::vector<float>(12, float(level)));
+    }
+    Q_INVOKABLE void removeStored(const QString& key) { store_->remove(key.toStdString()); }
 
 private:
     std::shared_ptr<MemoryPreferences> store_;
     std::vector<std::unique_ptr<test::ScratchFolder>> folders_;
+    AudioEngine engine_;
 };
 
 class Setup : public QObject {

@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QtQml/qqmlextensionplugin.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -33,6 +34,8 @@
 #include "platform/Preferences.h"
 #include "platform/ProgressUpdater.h"
 #include "playback/AudioPlayerManager.h"
+#include "app/EQManager.h"
+#include "reference/ReferenceTrackManager.h"
 #include "playback/FakeAudioOutput.h"
 #include "ui/EngineSetup.h"
 
@@ -150,6 +153,25 @@ int main(int argc, char** argv) {
 
     shot("import-empty.png");
 
+    // The reference panel, empty and with a reference loaded (it closes by itself a second later).
+    {
+        ReferenceTrackManager* reference = ReferenceTrackManager::shared();
+        view->toggleReferenceTrack();
+        settle(300);
+        panelShot("reference-empty.png");
+        const QStringList found = QDir(songs).entryList({QStringLiteral("*.wav")}, QDir::Files);
+        if (!found.isEmpty()) {
+            reference->loadReferenceTrack(songs + QLatin1Char('/') + found.first());
+            waitFor([&] { return reference->hasReference(); }, 120);
+            settle(200);  // (panelShot's own wait would outlast the panel)
+            if (!panels().isEmpty()) save(panels().last(), QStringLiteral("reference-loaded.png"));
+            shot("import-reference.png");
+        }
+        waitFor([&] { return !reference->isVisible(); }, 10);
+        reference->clearReference();
+        if (view->showReferenceTrack()) view->toggleReferenceTrack();
+    }
+
     view->importPaths({songs});
     waitFor([&] { return !batch->isAddingFiles() && batch->fileCount() > 0; });
     batch->toggleSelection(batch->fileCount() - 1);  // one song left out of the batch
@@ -197,6 +219,41 @@ int main(int argc, char** argv) {
     playback->stopPlayback();
     playback->setMatchLevel(false);
     view->toggleVectorscope();
+
+    // The equaliser over a master that plays, with bands moved, widening on and the master gain
+    // lowered.
+    playback->togglePlay(0, false);
+    waitFor([&] { return playback->player()->isPlaying(); }, 30);
+    view->toggleEQ();
+    {
+        EQManager* eqManager = view->eqManager();
+        EQSettings edited = eqManager->eqSettings();
+        const float gains[] = {3.5f, 2.0f, 0.5f, -1.5f, -2.5f, -1.0f, 0.0f, 1.5f, 3.0f, 4.0f, 2.5f, 1.0f};
+        for (size_t i = 0; i < 12; ++i) edited.bands[i].gain = gains[i];
+        edited.masterGain = -1.5f;
+        edited.stereoEnhancementEnabled = true;
+        edited.stereoWidth = 1.35f;
+        eqManager->applyPanelSettings(edited);
+    }
+    settle(800);
+    panelShot("equalizer.png");
+    shot("results-equalizer.png");
+
+    // Matched reference gains: another song as the reference, both spectra over the graph.
+    {
+        ReferenceTrackManager* reference = ReferenceTrackManager::shared();
+        const auto& spectrum = [reference] { return reference->masteredSpectrumValues(); };
+        waitFor([&] { return std::any_of(spectrum().begin(), spectrum().end(), [](float v) { return v != 0.0f; }); }, 60);
+        reference->loadReferenceTrack(batch->audioFiles().back().url);
+        waitFor([&] { return reference->hasReference(); }, 120);
+        view->eqManager()->toggleReferenceEQ();
+        settle(800);
+        panelShot("equalizer-ref.png");
+        view->eqManager()->toggleReferenceEQ();
+        reference->clearReference();
+    }
+    view->toggleEQ();
+    playback->stopPlayback();
 
     // A machine without sound.
     {
