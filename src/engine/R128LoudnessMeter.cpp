@@ -51,6 +51,31 @@ double mean(const std::vector<double>& v) {
     return std::accumulate(v.begin(), v.end(), 0.0) / double(v.size());
 }
 
+// The K-weighting recursion on as many channels as V has lanes: direct form I, shelf then
+// high-pass (the high-pass numerator is 1, −2, 1).
+template <typename V>
+struct KWeightingLanes {
+    explicit KWeightingLanes(const KWeightingDesign& d)
+        : sb0(d.shelfB[0]), sb1(d.shelfB[1]), sb2(d.shelfB[2]), sa1(d.shelfA[1]), sa2(d.shelfA[2]),
+          ha1(d.highPassA[1]), ha2(d.highPassA[2]) {}
+
+    // Filters one frame of every lane and adds the squares of the weighted samples to `squares`.
+    [[gnu::always_inline]] void step(const V& in, V& squares) {
+        const V s = (sb0 * in + sb1 * x1 + sb2 * x2) - sa2 * s2 - sa1 * s1;
+        const V y = ((s - 2.0 * s1) + s2) - ha2 * y2 - ha1 * y1;
+        x2 = x1;
+        x1 = in;
+        s2 = s1;
+        s1 = s;
+        y2 = y1;
+        y1 = y;
+        squares += y * y;
+    }
+
+    double sb0, sb1, sb2, sa1, sa2, ha1, ha2;
+    V x1{}, x2{}, s1{}, s2{}, y1{}, y2{};
+};
+
 }  // namespace
 
 KWeightingDesign KWeightingDesign::forSampleRate(double sampleRate) {
@@ -109,10 +134,6 @@ void R128LoudnessMeter::prepare(int channelCount, double sampleRate) {
 
 void R128LoudnessMeter::process(const float* const* channels, int64_t frameCount) {
     if (segmentFrames_ < 1) return;
-    const KWeightingDesign& d = design_;
-    const double sb0 = d.shelfB[0], sb1 = d.shelfB[1], sb2 = d.shelfB[2];
-    const double sa1 = d.shelfA[1], sa2 = d.shelfA[2];
-    const double ha1 = d.highPassA[1], ha2 = d.highPassA[2];
     for (int64_t done = 0; done < frameCount;) {
         const int64_t n = std::min(segmentFrames_ - segmentFilled_, frameCount - done);
         double sum = 0.0;
@@ -122,35 +143,26 @@ void R128LoudnessMeter::process(const float* const* channels, int64_t frameCount
             const bool pair = c + 1 < channels_.size();
             ChannelState& a = channels_[c];
             ChannelState& b = pair ? channels_[c + 1] : channels_[c];
-            Vec2 x1{a.x1, pair ? b.x1 : 0.0}, x2{a.x2, pair ? b.x2 : 0.0};
-            Vec2 s1{a.s1, pair ? b.s1 : 0.0}, s2{a.s2, pair ? b.s2 : 0.0};
-            Vec2 y1{a.y1, pair ? b.y1 : 0.0}, y2{a.y2, pair ? b.y2 : 0.0};
+            KWeightingLanes<Vec2> k(design_);
+            k.x1 = Vec2{a.x1, pair ? b.x1 : 0.0}, k.x2 = Vec2{a.x2, pair ? b.x2 : 0.0};
+            k.s1 = Vec2{a.s1, pair ? b.s1 : 0.0}, k.s2 = Vec2{a.s2, pair ? b.s2 : 0.0};
+            k.y1 = Vec2{a.y1, pair ? b.y1 : 0.0}, k.y2 = Vec2{a.y2, pair ? b.y2 : 0.0};
             Vec2 squares{};
             const float* xa = channels[c] + done;
             const float* xb = pair ? channels[c + 1] + done : nullptr;
-            // Direct form I, shelf then high-pass; the high-pass numerator is 1, −2, 1.
             for (int64_t i = 0; i < n; ++i) {
-                const Vec2 in{double(xa[i]), xb ? double(xb[i]) : 0.0};
-                const Vec2 s = (sb0 * in + sb1 * x1 + sb2 * x2) - sa2 * s2 - sa1 * s1;
-                const Vec2 y = ((s - 2.0 * s1) + s2) - ha2 * y2 - ha1 * y1;
-                x2 = x1;
-                x1 = in;
-                s2 = s1;
-                s1 = s;
-                y2 = y1;
-                y1 = y;
-                squares += y * y;
+                k.step(Vec2{double(xa[i]), xb ? double(xb[i]) : 0.0}, squares);
             }
             // Denormal histories after silence cost time and change nothing audible.
             const auto flush = [](double v) { return std::fabs(v) < 1e-30 ? 0.0 : v; };
-            a.x1 = flush(x1[0]), a.x2 = flush(x2[0]), a.s1 = flush(s1[0]), a.s2 = flush(s2[0]);
-            a.y1 = flush(y1[0]), a.y2 = flush(y2[0]);
-            sum += a.weight * squares[0];
-            if (pair) {
-                b.x1 = flush(x1[1]), b.x2 = flush(x2[1]), b.s1 = flush(s1[1]), b.s2 = flush(s2[1]);
-                b.y1 = flush(y1[1]), b.y2 = flush(y2[1]);
-                sum += b.weight * squares[1];
-            }
+            const auto keep = [&](ChannelState& state, int lane) {
+                state.x1 = flush(k.x1[lane]), state.x2 = flush(k.x2[lane]);
+                state.s1 = flush(k.s1[lane]), state.s2 = flush(k.s2[lane]);
+                state.y1 = flush(k.y1[lane]), state.y2 = flush(k.y2[lane]);
+                sum += state.weight * squares[lane];
+            };
+            keep(a, 0);
+            if (pair) keep(b, 1);
         }
         segmentSum_ += sum;
         segmentFilled_ += n;
@@ -179,21 +191,8 @@ template <typename V>
 [[gnu::always_inline]] inline void runLanes(const KWeightingDesign& d, const LaneSource& src, int64_t warm,
                                             int64_t segmentFrames, int64_t segmentCount,
                                             std::vector<double> (&sums)[4], double (&history)[4][6]) {
-    const double sb0 = d.shelfB[0], sb1 = d.shelfB[1], sb2 = d.shelfB[2];
-    const double sa1 = d.shelfA[1], sa2 = d.shelfA[2];
-    const double ha1 = d.highPassA[1], ha2 = d.highPassA[2];
-    V x1{}, x2{}, s1{}, s2{}, y1{}, y2{};
-    const auto step = [&](const V& in, V& squares) {
-        const V s = (sb0 * in + sb1 * x1 + sb2 * x2) - sa2 * s2 - sa1 * s1;
-        const V y = ((s - 2.0 * s1) + s2) - ha2 * y2 - ha1 * y1;
-        x2 = x1;
-        x1 = in;
-        s2 = s1;
-        s1 = s;
-        y2 = y1;
-        y1 = y;
-        squares += y * y;
-    };
+    KWeightingLanes<V> k(d);
+    const auto step = [&](const V& in, V& squares) { k.step(in, squares); };
     V unused{};
     for (int64_t i = -warm; i < 0; ++i) {
         V in;
@@ -217,7 +216,7 @@ template <typename V>
         for (int l = 0; l < 4; ++l) sums[l][static_cast<size_t>(s)] = squares[l];
     }
     for (int l = 0; l < 4; ++l) {
-        const double h[6] = {x1[l], x2[l], s1[l], s2[l], y1[l], y2[l]};
+        const double h[6] = {k.x1[l], k.x2[l], k.s1[l], k.s2[l], k.y1[l], k.y2[l]};
         for (int k = 0; k < 6; ++k) history[l][k] = h[k];
     }
 }
