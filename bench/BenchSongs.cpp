@@ -113,4 +113,20 @@ ScratchFolder::~ScratchFolder() {
     std::filesystem::remove_all(path_, ec);
 }
 
+BenchArguments parseBenchArguments(int argc, char** argv, int defaultRepetitions) {
+    BenchArguments out{defaultRepetitions, {}};
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (!arg.empty() && std::all_of(arg.begin(), arg.end(), ::isdigit)) {
+            out.repetitions = std::max(1, std::atoi(arg.c_str()));
+        } else {
+            out.demoDir = arg;
+        }
+    }
+    if (out.demoDir.empty()) {
+        if (const char* env = std::getenv("KORVANTA_DEMO_DIR"); env && *env) out.demoDir = env;
+    }
+    return out;
+}
+
 }  // namespace korvanta::bench

@@ -27,6 +27,14 @@ bool writeSyntheticSong(const std::filesystem::path& path, double seconds, uint3
 bool writeDemoSong(const std::filesystem::path& demoDir, const std::filesystem::path& folder,
                    const std::filesystem::path& path, double seconds);
 
+// A benchmark's command line: a number of repetitions and/or a folder of demo songs, the folder
+// defaulting to $KORVANTA_DEMO_DIR (empty when neither is given).
+struct BenchArguments {
+    int repetitions;
+    std::filesystem::path demoDir;
+};
+BenchArguments parseBenchArguments(int argc, char** argv, int defaultRepetitions);
+
 // A folder of its own for one benchmark run, `$TMPDIR/korvanta-bench-<name>-<pid>` (or under
 // /tmp), made on construction and removed with everything in it on destruction.
 class ScratchFolder {

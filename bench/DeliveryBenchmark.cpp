@@ -33,19 +33,7 @@ using namespace korvanta;
 using namespace korvanta::bench;
 
 int main(int argc, char** argv) {
-    int repetitions = 5;
-    fs::path demoDir;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (!arg.empty() && std::all_of(arg.begin(), arg.end(), ::isdigit)) {
-            repetitions = std::max(1, std::atoi(arg.c_str()));
-        } else {
-            demoDir = arg;
-        }
-    }
-    if (demoDir.empty()) {
-        if (const char* env = std::getenv("KORVANTA_DEMO_DIR"); env && *env) demoDir = env;
-    }
+    const auto [repetitions, demoDir] = parseBenchArguments(argc, argv, 5);
 
     const ScratchFolder scratch("delivery");
     installSharedPreferences(std::make_shared<MemoryPreferences>());

@@ -146,19 +146,7 @@ int peakMemoryChild(const fs::path& path) {
 int main(int argc, char** argv) {
     if (argc == 3 && std::string(argv[1]) == "--peak-memory-of") return peakMemoryChild(argv[2]);
 
-    int repetitions = 3;
-    fs::path demoDir;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (!arg.empty() && std::all_of(arg.begin(), arg.end(), ::isdigit)) {
-            repetitions = std::max(1, std::atoi(arg.c_str()));
-        } else {
-            demoDir = arg;
-        }
-    }
-    if (demoDir.empty()) {
-        if (const char* env = std::getenv("KORVANTA_DEMO_DIR"); env && *env) demoDir = env;
-    }
+    const auto [repetitions, demoDir] = parseBenchArguments(argc, argv, 3);
 
     const ScratchFolder scratch("mastering");
     const fs::path& folder = scratch.path();
