@@ -1,7 +1,6 @@
 #include "app/ContentView.h"
 
 #include <QFileInfo>
-#include <QMimeDatabase>
 
 #include <cmath>
 
@@ -10,6 +9,7 @@
 #include "app/SettingsWindowManager.h"
 #include "eq/EQSettings.h"
 #include "mastering/MasteringSettings.h"
+#include "platform/AudioFileType.h"
 #include "platform/DelayScheduler.h"
 #include "platform/PreferenceKeys.h"
 #include "reference/ReferenceTrackManager.h"
@@ -54,13 +54,6 @@ std::vector<fs::path> localPaths(const QList<QUrl>& urls) {
         if (url.isLocalFile()) paths.emplace_back(url.toLocalFile().toStdString());
     }
     return paths;
-}
-
-bool looksLikeAudio(const QString& path) {
-    if (hasAcceptedAudioExtension(path.toStdString())) return true;
-    static const QMimeDatabase mimeDatabase;
-    const QMimeType type = mimeDatabase.mimeTypeForFile(path);
-    return type.name().startsWith(QLatin1String("audio/"));
 }
 
 }  // namespace
@@ -252,7 +245,7 @@ bool ContentView::handleDroppedItems(const QList<QUrl>& urls) {
     const QFileInfo info(first.toLocalFile());
     if (info.isDir()) {
         importFolder(first);
-    } else if (info.exists() && looksLikeAudio(info.filePath())) {
+    } else if (info.exists() && looksLikeAudioFile(info.filePath())) {
         processAudioFiles({first});
     }
     return true;

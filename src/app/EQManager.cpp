@@ -201,7 +201,9 @@ PanelFrame EQManager::restoredFrame(double x, double y, double width, double hei
     const double maxY = screen.y + screen.height;
     PanelFrame f;
     f.x = x > 0 && x < maxX - 100 ? x : maxX - 620;
-    f.y = y > 0 && y < maxY ? y : maxY - 520;
+    // Our origin is the top-left corner, so "near the top right" is 20 below the visible top
+    // (a 600 × 500 panel on a 1440 × 900 screen: 820, 20 — its bottom edge 380 above the screen's).
+    f.y = y > 0 && y < maxY ? y : screen.y + 20;
     f.width = width > 100 ? width : 600;
     f.height = height > 100 ? height : 500;
     return f;

@@ -97,7 +97,7 @@ public:
     Q_INVOKABLE void toggleReferenceEQ();
 
     // Where a panel goes from its stored frame on a screen whose usable area is `screen`: stored
-    // x kept when 0 < x < maxX − 100 (else maxX − 620), y when 0 < y < maxY (else maxY − 520),
+    // x kept when 0 < x < maxX − 100 (else maxX − 620), y when 0 < y < maxY (else 20 below the top),
     // sizes over 100 kept (else 600 × 500).
     static PanelFrame restoredFrame(double storedX, double storedY, double storedWidth, double storedHeight,
                                     const PanelFrame& screen);

@@ -62,7 +62,8 @@ QVariant SongListModel::data(const QModelIndex& index, int role) const {
     if (!processor_ || !index.isValid() || index.row() >= processor_->fileCount()) return {};
     const AudioFile& f = processor_->audioFiles()[static_cast<size_t>(index.row())];
     const auto figure = [](const std::optional<AudioStats>& s, float AudioStats::*field) -> QVariant {
-        return s ? QVariant(double(*s.*field)) : QVariant();
+        // A figure not measured (NaN) is no value at all.
+        return s && !std::isnan(*s.*field) ? QVariant(double(*s.*field)) : QVariant();
     };
     switch (role) {
     case IdRole: return QString::fromStdString(f.id);

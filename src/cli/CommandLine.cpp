@@ -124,6 +124,7 @@ std::string formatDuration(double seconds) {
 }
 
 std::string formatDecibels(float value) {
+    if (std::isnan(value)) return "\u2014";  // not measured
     char text[32];
     std::snprintf(text, sizeof text, "%.1f", static_cast<double>(value));
     return text;

@@ -6,6 +6,10 @@
 // its central two minutes; any other file from frame 0. What is measured on the window is
 // described with measureLoudness().
 //
+// The delivery figures of the whole song, when asked for, come from the same reading: the frames
+// before and after the window are read in blocks and measured with the window's own samples in
+// order, so no frame is decoded twice.
+//
 // Memory: the window buffer (W frames × channels of float) and a few kilobytes per minute of
 // audio for the window sums; nothing is kept between calls.
 
@@ -22,10 +26,10 @@
 
 namespace korvanta {
 
-Result<AudioStats> analyzeAudioFile(const std::filesystem::path& path) {
+Result<AudioStats> analyzeAudioFile(const std::filesystem::path& path, MeasurementScope scope) {
     auto opened = AudioFileReader::open(path);
     if (!opened) return opened.error();
-    return analyzeAudioFile(*opened.value());
+    return analyzeAudioFile(*opened.value(), scope);
 }
 
 MeasurementWindow measurementWindow(const AudioFormat& format, int64_t length) {
@@ -47,19 +51,49 @@ Error emptyFile() { return Error{errc::kApp, errc::kEmptyAudioFile, "Audio file 
 
 }  // namespace
 
-Result<AudioStats> analyzeAudioFile(const DecodedAudio& audio) {
+Result<AudioStats> analyzeAudioFile(const DecodedAudio& audio, MeasurementScope scope) {
     if (audio.length < 1) return emptyFile();
     const MeasurementWindow window = measurementWindow(audio.format, audio.length);
     std::vector<const float*> channels;
     for (const auto& samples : audio.channels) channels.push_back(samples.data() + window.firstFrame);
     AudioStats stats = measureLoudness(channels.data(), static_cast<int>(channels.size()), window.frameCount,
                                        static_cast<float>(audio.format.sampleRate));
-    addDeliveryFigures(stats, channels.data(), static_cast<int>(channels.size()), window.frameCount,
-                       audio.format.sampleRate);
+    if (scope == MeasurementScope::wholeSong) {
+        std::vector<const float*> song;
+        for (const auto& samples : audio.channels) song.push_back(samples.data());
+        addDeliveryFigures(stats, song.data(), static_cast<int>(song.size()), audio.length,
+                           audio.format.sampleRate);
+    }
     return stats;
 }
 
-Result<AudioStats> analyzeAudioFile(AudioFileReader& file) {
+namespace {
+
+// Reads [from, to) in blocks through `meter`.
+Status measureStretch(AudioFileReader& file, PcmBuffer& block, int64_t from, int64_t to, DeliveryMeter& meter) {
+    file.setFramePosition(from);
+    for (int64_t at = from; at < to;) {
+        const auto n = static_cast<uint32_t>(std::min<int64_t>(block.frameCapacity(), to - at));
+        if (auto status = file.read(block, n); !status) return status;
+        if (block.frameLength() == 0) break;  // a file that reads short ends here
+        meter.process(block.floatChannelData(), block.frameLength());
+        at += block.frameLength();
+    }
+    return {};
+}
+
+}  // namespace
+
+Result<DeliveryFigures> measureDelivery(AudioFileReader& file) {
+    auto block = PcmBuffer::allocate(file.processingFormat(), 65536);
+    if (!block) return Error{errc::kApp, errc::kBufferNotCreated, "Nu s-a putut crea buffer-ul audio"};
+    DeliveryMeter meter;
+    meter.prepare(file.processingFormat().channelCount, file.processingFormat().sampleRate);
+    if (auto status = measureStretch(file, *block, 0, file.length(), meter); !status) return status.error();
+    return meter.figures();
+}
+
+Result<AudioStats> analyzeAudioFile(AudioFileReader& file, MeasurementScope scope) {
     const int64_t length = file.length();
     if (length < 1) return emptyFile();
 
@@ -69,13 +103,30 @@ Result<AudioStats> analyzeAudioFile(AudioFileReader& file) {
     if (!buffer) {
         return Error{errc::kApp, errc::kBufferNotCreated, "Nu s-a putut crea buffer-ul audio"};
     }
+    const bool whole = scope == MeasurementScope::wholeSong;
+    std::unique_ptr<PcmBuffer> block;
+    DeliveryMeter meter;
+    if (whole && length > window.frameCount) {
+        block = PcmBuffer::allocate(format, 65536);
+        if (!block) return Error{errc::kApp, errc::kBufferNotCreated, "Nu s-a putut crea buffer-ul audio"};
+    }
+    if (whole) meter.prepare(format.channelCount, format.sampleRate);
+    if (block) {
+        if (auto status = measureStretch(file, *block, 0, window.firstFrame, meter); !status) return status.error();
+    }
     file.setFramePosition(window.firstFrame);
     if (auto status = file.read(*buffer); !status) return status.error();
 
     AudioStats stats = measureLoudness(buffer->floatChannelData(), buffer->channelCount(),
                                        buffer->frameLength(), static_cast<float>(format.sampleRate));
-    addDeliveryFigures(stats, buffer->floatChannelData(), buffer->channelCount(), buffer->frameLength(),
-                       format.sampleRate);
+    if (whole) {
+        meter.process(buffer->floatChannelData(), buffer->frameLength());
+        if (block) {
+            const int64_t after = window.firstFrame + buffer->frameLength();
+            if (auto status = measureStretch(file, *block, after, length, meter); !status) return status.error();
+        }
+        setDeliveryFigures(stats, meter.figures());
+    }
     return stats;
 }
 

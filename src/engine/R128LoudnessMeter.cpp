@@ -128,15 +128,17 @@ void R128LoudnessMeter::prepare(int channelCount, double sampleRate) {
     }
     segmentFrames_ = sampleRate >= 1.0 ? static_cast<int64_t>((sampleRate + 5.0) / 10.0) : 0;
     segmentFilled_ = 0;
-    segmentSum_ = 0.0;
     segments_.clear();
 }
 
 void R128LoudnessMeter::process(const float* const* channels, int64_t frameCount) {
     if (segmentFrames_ < 1) return;
+    // Every channel's Σy² runs on across calls until its 100 ms segment is full, and histories
+    // are flushed only there, so that the figures do not depend on how the signal was cut into
+    // blocks.
     for (int64_t done = 0; done < frameCount;) {
         const int64_t n = std::min(segmentFrames_ - segmentFilled_, frameCount - done);
-        double sum = 0.0;
+        const bool segmentEnds = segmentFilled_ + n == segmentFrames_;
         // Channels in pairs, one per lane of a two-double vector: the two recursions run side by
         // side. A lone last channel is paired with silence.
         for (size_t c = 0; c < channels_.size(); c += 2) {
@@ -147,29 +149,32 @@ void R128LoudnessMeter::process(const float* const* channels, int64_t frameCount
             k.x1 = Vec2{a.x1, pair ? b.x1 : 0.0}, k.x2 = Vec2{a.x2, pair ? b.x2 : 0.0};
             k.s1 = Vec2{a.s1, pair ? b.s1 : 0.0}, k.s2 = Vec2{a.s2, pair ? b.s2 : 0.0};
             k.y1 = Vec2{a.y1, pair ? b.y1 : 0.0}, k.y2 = Vec2{a.y2, pair ? b.y2 : 0.0};
-            Vec2 squares{};
+            Vec2 squares{a.squares, pair ? b.squares : 0.0};
             const float* xa = channels[c] + done;
             const float* xb = pair ? channels[c + 1] + done : nullptr;
             for (int64_t i = 0; i < n; ++i) {
                 k.step(Vec2{double(xa[i]), xb ? double(xb[i]) : 0.0}, squares);
             }
             // Denormal histories after silence cost time and change nothing audible.
-            const auto flush = [](double v) { return std::fabs(v) < 1e-30 ? 0.0 : v; };
+            const auto flush = [segmentEnds](double v) { return segmentEnds && std::fabs(v) < 1e-30 ? 0.0 : v; };
             const auto keep = [&](ChannelState& state, int lane) {
                 state.x1 = flush(k.x1[lane]), state.x2 = flush(k.x2[lane]);
                 state.s1 = flush(k.s1[lane]), state.s2 = flush(k.s2[lane]);
                 state.y1 = flush(k.y1[lane]), state.y2 = flush(k.y2[lane]);
-                sum += state.weight * squares[lane];
+                state.squares = squares[lane];
             };
             keep(a, 0);
             if (pair) keep(b, 1);
         }
-        segmentSum_ += sum;
         segmentFilled_ += n;
         done += n;
-        if (segmentFilled_ == segmentFrames_) {
-            segments_.push_back(segmentSum_);
-            segmentSum_ = 0.0;
+        if (segmentEnds) {
+            double sum = 0.0;
+            for (ChannelState& state : channels_) {
+                sum += state.weight * state.squares;
+                state.squares = 0.0;
+            }
+            segments_.push_back(sum);
             segmentFilled_ = 0;
         }
     }

@@ -22,6 +22,7 @@ struct KWeightingDesign {
 // except the fourth of six channels (the LFE of 5.1), which is left out.
 //
 // Owned by one thread at a time; process() allocates only to remember one figure per 100 ms.
+// process() gives the same figures however the signal is cut into blocks.
 class R128LoudnessMeter {
 public:
     // `channelCount` ≥ 0, `sampleRate` in Hz (≥ 10 for any block to exist). Clears everything.
@@ -47,13 +48,13 @@ private:
     struct ChannelState {
         double weight = 1.0;
         double x1 = 0, x2 = 0, s1 = 0, s2 = 0, y1 = 0, y2 = 0;  // input, shelf, high-pass history
+        double squares = 0;  // Σ y² of the current 100 ms so far
     };
 
     KWeightingDesign design_;
     std::vector<ChannelState> channels_;
     int64_t segmentFrames_ = 0;  // 100 ms
     int64_t segmentFilled_ = 0;  // frames of the current 100 ms fed so far
-    double segmentSum_ = 0.0;    // weighted Σ y² of the current 100 ms
     std::vector<double> segments_;  // weighted Σ y² of every finished 100 ms
 };
 

@@ -41,7 +41,7 @@ std::string number(std::optional<double> value, bool asFloat = true) {
 using Figure = std::function<std::optional<double>(const ReportSong&)>;
 
 std::optional<double> statOf(const std::optional<AudioStats>& s, float AudioStats::*field) {
-    if (!s) return std::nullopt;
+    if (!s || std::isnan((*s).*field)) return std::nullopt;  // NaN: not measured
     return double((*s).*field);
 }
 

@@ -30,6 +30,7 @@ std::string trimmed(const std::string& s) {
 }
 
 QString figure(float value) {
+    if (std::isnan(value)) return QStringLiteral("\u2014");  // not measured
     char text[32];
     std::snprintf(text, sizeof text, "%.1f", double(value));
     return QString::fromLatin1(text);

@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <future>
+#include <system_error>
+#include <limits>
 #include <optional>
+#include <vector>
 
 #include "analysis/TempoAnalyzer.h"
 #include "engine/AudioEngine.h"
@@ -148,12 +152,28 @@ public:
         return AudioFileReader::open(copy_ ? copy_->path() : input_);
     }
 
-    // The song's loudness figures (those analyzeAudioFile gives for the input).
+    // The song's own loudness figures, from its window (those analyzeAudioFile gives for the
+    // input); the delivery figures come apart from them (delivery()).
     Result<AudioStats> measure() const {
-        if (memory_) return analyzeAudioFile(*memory_);
+        if (memory_) return analyzeAudioFile(*memory_, MeasurementScope::window);
         auto reader = open();
         if (!reader) return reader.error();
-        return analyzeAudioFile(*reader.value());
+        return analyzeAudioFile(*reader.value(), MeasurementScope::window);
+    }
+
+    // The whole song's true peak and LUFS (R128); unmeasured (NaN) ones when it cannot be read.
+    DeliveryFigures delivery() const {
+        if (memory_) {
+            std::vector<const float*> channels;
+            for (const auto& samples : memory_->channels) channels.push_back(samples.data());
+            return measureDelivery(channels.data(), static_cast<int>(channels.size()), memory_->length,
+                                   memory_->format.sampleRate);
+        }
+        constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+        auto reader = open();
+        if (!reader) return {kNaN, kNaN};
+        auto figures = measureDelivery(*reader.value());
+        return figures ? figures.value() : DeliveryFigures{kNaN, kNaN};
     }
 
     // The song's tempo, cached under the input's path.
@@ -170,17 +190,28 @@ private:
     std::unique_ptr<DecodedCopy> copy_;
 };
 
-// The measurement window of a rendering, filled from its chunks as they are written and
-// quantised to the file's bit depth exactly as reading the file back gives them.
+// What is measured of a rendering as its chunks are written, quantised to the file's bit depth
+// exactly as reading the file back gives them: its measurement window, kept for the system's
+// figures, and (when `delivery`) the whole rendering, through a DeliveryMeter on the way.
 class WrittenWindow {
 public:
-    WrittenWindow(const AudioFormat& format, int64_t length)
-        : format_(format), length_(length), window_(measurementWindow(format, length)) {
+    WrittenWindow(const AudioFormat& format, int64_t length, bool delivery)
+        : format_(format), length_(length), window_(measurementWindow(format, length)), delivery_(delivery) {
         if (length_ >= 1) buffer_ = PcmBuffer::allocate(format, window_.frameCount);
+        if (delivery_) {
+            meter_.prepare(format.channelCount, format.sampleRate);
+            snapped_.resize(static_cast<size_t>(std::max(format.channelCount, 0)));
+        }
     }
 
-    // Before every pass: nothing of the window kept yet (the buffer is reused from pass to pass).
-    void restart() { kept_ = 0; }
+    // Before every pass: nothing kept yet (the buffers are reused from pass to pass). A pass that
+    // may be given up half-way (a trial) is not metered: its figures are read back from its
+    // file in the rarer case that it is kept.
+    void restart(bool meterThisPass) {
+        kept_ = 0;
+        metering_ = delivery_ && meterThisPass;
+        if (metering_) meter_.reset();
+    }
 
     // Writer thread, chunks in order.
     void take(const PcmBuffer& chunk, int64_t firstFrame, int bits) {
@@ -188,13 +219,27 @@ public:
         const int64_t windowEnd = window_.firstFrame + window_.frameCount;
         const int64_t from = std::max(firstFrame, window_.firstFrame);
         const int64_t to = std::min(firstFrame + chunk.frameLength(), windowEnd);
-        if (from >= to) return;
-        for (int c = 0; c < chunk.channelCount(); ++c) {
-            snapToSampleGrid(chunk.channel(c) + (from - firstFrame),
-                             buffer_->channel(c) + (from - window_.firstFrame),
-                             static_cast<size_t>(to - from), bits);
+        if (metering_) {
+            const auto n = static_cast<size_t>(chunk.frameLength());
+            std::vector<const float*> channels(snapped_.size());
+            for (size_t c = 0; c < snapped_.size(); ++c) {
+                snapped_[c].resize(std::max(snapped_[c].size(), n));
+                snapToSampleGrid(chunk.channel(static_cast<int>(c)), snapped_[c].data(), n, bits);
+                channels[c] = snapped_[c].data();
+                if (from < to) {
+                    std::copy_n(snapped_[c].data() + (from - firstFrame), to - from,
+                                buffer_->channel(static_cast<int>(c)) + (from - window_.firstFrame));
+                }
+            }
+            meter_.process(channels.data(), chunk.frameLength());
+        } else if (from < to) {
+            for (int c = 0; c < chunk.channelCount(); ++c) {
+                snapToSampleGrid(chunk.channel(c) + (from - firstFrame),
+                                 buffer_->channel(c) + (from - window_.firstFrame),
+                                 static_cast<size_t>(to - from), bits);
+            }
         }
-        kept_ += to - from;
+        if (from < to) kept_ += to - from;
     }
 
     // Every frame of the window has been taken.
@@ -207,20 +252,23 @@ public:
                                window_.frameCount, static_cast<float>(format_.sampleRate));
     }
 
-    // The delivery figures of the window last taken whole, into `stats` (only the accepted pass
-    // needs them, so the trial passes do without).
-    void addDelivery(AudioStats& stats) const {
-        if (!complete()) return;
-        addDeliveryFigures(stats, buffer_->floatChannelData(), buffer_->channelCount(), window_.frameCount,
-                           format_.sampleRate);
+    // The delivery figures of the pass last taken, into `stats`, when it was metered whole.
+    bool addDelivery(AudioStats& stats) const {
+        if (!metering_ || !complete() || meter_.framesMeasured() != length_) return false;
+        setDeliveryFigures(stats, meter_.figures());
+        return true;
     }
 
 private:
     AudioFormat format_;
     int64_t length_;
     MeasurementWindow window_;
+    bool delivery_;
+    bool metering_ = false;
     std::unique_ptr<PcmBuffer> buffer_;
     int64_t kept_ = 0;
+    DeliveryMeter meter_;
+    std::vector<std::vector<float>> snapped_;
 };
 
 Result<DJMasteringResult> renderFinal(const fs::path& input, const fs::path& output,
@@ -308,6 +356,19 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
                      "seconds"};
     }
 
+    // The original's delivery figures take the whole song; they are measured beside the tempo
+    // estimate and the passes, on a thread of their own (joined before `source` goes).
+    const bool measuresDelivery = deliveryFiguresEnabled();
+    std::future<DeliveryFigures> originalDelivery;
+    if (measuresDelivery) {
+        const SongSource* song = &source.value();
+        try {
+            originalDelivery = std::async(std::launch::async, [song] { return song->delivery(); });
+        } catch (const std::system_error&) {
+            originalDelivery = std::async(std::launch::deferred, [song] { return song->delivery(); });
+        }
+    }
+
     progress.report(0.05);
     if (cancelled(isCancelled)) return cancelledError();
     Result<int> tempo = source->tempo();
@@ -332,8 +393,10 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
                           bool mayStopEarly) -> Result<Pass> {
         auto reader = source->open();
         if (!reader) return reader.error();
-        if (!window) window.emplace(reader.value()->processingFormat(), reader.value()->length());
-        window->restart();
+        if (!window) {
+            window.emplace(reader.value()->processingFormat(), reader.value()->length(), measuresDelivery);
+        }
+        window->restart(!mayStopEarly);
         // Written on the renderer's writer thread; read by the renderer's cancellation checks and,
         // after the pass has returned (and so drained its writer), here.
         std::optional<AudioStats> measured;
@@ -357,7 +420,7 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
             timingMark("pass rendered, measured in flight");
             return Pass{*measured, true};
         }
-        auto stats = analyzeAudioFile(to);
+        auto stats = analyzeAudioFile(to, measuresDelivery ? MeasurementScope::wholeSong : MeasurementScope::window);
         if (!stats) return stats.error();
         timingMark("pass rendered, measured from its file");
         return Pass{stats.value(), true};
@@ -408,14 +471,21 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
         }
     }
 
-    // The accepted pass is the last one rendered: its window is still in the buffer (a pass
-    // measured from its file instead has the delivery figures already).
-    if (window) window->addDelivery(accepted);
+    // The accepted pass is the last one rendered: its meter holds its figures, or (a trial pass
+    // kept) they are read back from the master; a pass measured from its file has them already.
+    if (measuresDelivery && !accepted.hasDeliveryFigures() && !(window && window->addDelivery(accepted))) {
+        if (auto reader = AudioFileReader::open(output)) {
+            if (auto figures = measureDelivery(*reader.value())) setDeliveryFigures(accepted, figures.value());
+        }
+        timingMark("measured the master's delivery figures from its file");
+    }
+    AudioStats original = inputStats.value();
+    if (originalDelivery.valid()) setDeliveryFigures(original, originalDelivery.get());
     progress.report(1.0);
     if (!fileExists(output)) {
         return Error{errc::kApp, errc::kFileMissing, "Output file was not created"};
     }
-    return DJMasteringResult{output, accepted, tempo.value(), passes, firstGain, inputStats.value()};
+    return DJMasteringResult{output, accepted, tempo.value(), passes, firstGain, original};
 }
 
 }  // namespace korvanta

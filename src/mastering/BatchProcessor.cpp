@@ -132,7 +132,7 @@ void BatchProcessor::addNext() {
                 d.channelCount = format.channelCount;
                 reader.value().reset();
                 if (measure) {
-                    if (auto stats = analyzeAudioFile(path)) d.stats = stats.value();
+                    if (auto stats = analyzeAudioFile(path, MeasurementScope::window)) d.stats = stats.value();
                 }
                 details = d;
                 timingMark("import: measured " + path.filename().string());
@@ -421,8 +421,16 @@ void BatchProcessor::finishEntry(size_t k, Result<DJMasteringResult> result) {
             song.masterBPM = result->bpm;
             song.masterPasses = result->passes;
             song.masterFirstGainDb = result->firstGainDb;
-            // A song added without measuring gets its figures from the mastering itself.
-            if (!song.originalStats && result->inputStats) song.originalStats = result->inputStats;
+            // A song added without measuring gets its figures from the mastering itself; one
+            // measured on import (its window only) gets the whole song's delivery figures.
+            if (result->inputStats) {
+                if (!song.originalStats) {
+                    song.originalStats = result->inputStats;
+                } else if (result->inputStats->hasDeliveryFigures()) {
+                    song.originalStats->truePeak = result->inputStats->truePeak;
+                    song.originalStats->lufsR128 = result->inputStats->lufsR128;
+                }
+            }
         }
         song.processingStatus = ProcessingStatus::completed;
         song.failure.reset();

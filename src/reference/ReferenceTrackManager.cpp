@@ -6,6 +6,7 @@
 
 #include "reference/ReferenceProfileStore.h"
 #include "reference/ReferenceTrackAnalysis.h"
+#include "platform/AudioFileType.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PreferenceKeys.h"
 #include "platform/WorkerPool.h"
@@ -77,6 +78,10 @@ void ReferenceTrackManager::setReferenceLUFS(float lufs) {
 
 void ReferenceTrackManager::loadReferenceTrack(const QString& path) {
     loadReferenceTrack(std::filesystem::path(path.toStdString()));
+}
+
+QString ReferenceTrackManager::droppedAudioFile(const QList<QUrl>& urls) const {
+    return firstAudioFile(urls);
 }
 
 void ReferenceTrackManager::loadReferenceTrack(const std::filesystem::path& path) {

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QUrl>
 #include <QVariant>
 #include <QVariantList>
 
@@ -61,6 +62,9 @@ public:
     // the panel closes (isVisible and isEnabled false). loadFinished() reports the outcome; a
     // failure changes nothing but possibly referenceLUFS.
     Q_INVOKABLE void loadReferenceTrack(const QString& path);
+    // The panel's drop zone takes audio files only: the first dropped URL that is a local audio
+    // file, or an empty string when there is none.
+    Q_INVOKABLE QString droppedAudioFile(const QList<QUrl>& urls) const;
     void loadReferenceTrack(const std::filesystem::path& path);
 
     // Analyses a song that starts to play and publishes its profile and spectrum as the original

@@ -58,15 +58,15 @@ TEST(AudibleEQ, OnlyChangesBeyondTheThresholdsCountAndWidthOnlyWhileOn) {
 
 TEST(EQPanelFrame, FirstOpeningGoesNearTheCornerAndStoredFramesOutsideTheScreenAreReplaced) {
     const PanelFrame screen{0, 0, 1440, 900};
-    EXPECT_EQ(EQManager::restoredFrame(0, 0, 0, 0, screen), (PanelFrame{820, 380, 600, 500}));
+    EXPECT_EQ(EQManager::restoredFrame(0, 0, 0, 0, screen), (PanelFrame{820, 20, 600, 500}));
     EXPECT_EQ(EQManager::restoredFrame(200, 150, 700, 450, screen), (PanelFrame{200, 150, 700, 450}));
     // x must stay 100 short of the right edge; y inside the screen; sizes over 100.
-    EXPECT_EQ(EQManager::restoredFrame(1340, 950, 100, 80, screen), (PanelFrame{820, 380, 600, 500}));
+    EXPECT_EQ(EQManager::restoredFrame(1340, 950, 100, 80, screen), (PanelFrame{820, 20, 600, 500}));
     EXPECT_EQ(EQManager::restoredFrame(1339, 899, 101, 101, screen), (PanelFrame{1339, 899, 101, 101}));
-    EXPECT_EQ(EQManager::restoredFrame(-5, -5, 650, 520, screen), (PanelFrame{820, 380, 650, 520}));
+    EXPECT_EQ(EQManager::restoredFrame(-5, -5, 650, 520, screen), (PanelFrame{820, 20, 650, 520}));
     // Another screen's area counts from its own origin.
     EXPECT_EQ(EQManager::restoredFrame(0, 0, 0, 0, PanelFrame{1440, 0, 1920, 1080}),
-              (PanelFrame{2740, 560, 600, 500}));
+              (PanelFrame{2740, 20, 600, 500}));
 }
 
 // A manager over a memory store with a player on a fake output, a reference manager of its own
@@ -148,7 +148,7 @@ TEST_F(EQManagerTest, ThePanelOpensOnceEnablesTheRecordAndRemembersItsFrame) {
     EXPECT_TRUE(manager->isVisible());
     EXPECT_EQ(p->options.minimumSize, QSize(500, 400));
     EXPECT_EQ(p->options.identifier, "EQPanel");
-    EXPECT_EQ(p->frame(), (PanelFrame{820, 380, 600, 500})) << "first opening on a 1440 × 900 screen";
+    EXPECT_EQ(p->frame(), (PanelFrame{820, 20, 600, 500})) << "first opening on a 1440 × 900 screen";
     EXPECT_TRUE(manager->eqSettings().isEnabled);
     EXPECT_TRUE(loadEQSettings(keys::kEQSettings, store).isEnabled) << "the working copy is stored enabled";
     EXPECT_FALSE(store.contains(keys::kActiveEQSettings)) << "opening leaves the active copy alone";

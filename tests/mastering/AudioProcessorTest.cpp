@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "analysis/TempoAnalyzer.h"
+#include "engine/DeliveryMeasurement.h"
 #include "engine/LoudnessMeter.h"
 #include "engine/MasteringRenderer.h"
 #include "platform/AudioFileReader.h"
@@ -706,6 +707,39 @@ TEST_F(AudioProcessorTest, CompressedInputIsDecodedOnceAndNothingIsLeftBehind) {
     EXPECT_EQ(fromFloat->bpm, result->bpm);
     EXPECT_EQ(fromFloat->passes, result->passes);
     EXPECT_TRUE(test::readAll(fromFloat->outputURL).channels == mastered.channels);
+}
+
+TEST_F(AudioProcessorTest, DeliveryFiguresAreThoseOfTheWholeOriginalAndTheWholeMaster) {
+    // 150 s: the measured window starts at 15 s, so a loud bar at the start lies outside it.
+    const fs::path input = song("Long.wav");
+    Signal signal = makeSong(11025.0, 2, 150.0, 41);
+    for (auto& channel : signal.channels) {
+        for (float& v : channel) v *= 0.1f;
+        for (size_t i = 0; i < 11025 * 5; ++i) channel[i] = 0.99f * float(std::sin(0.37 * double(i)));
+    }
+    test::writeWav(input, signal, WavSampleFormat::float32);
+    auto result = master(input, kClub);
+    ASSERT_TRUE(result.ok()) << result.error().description();
+    ASSERT_TRUE(result->inputStats.has_value());
+
+    auto windowOnly = analyzeAudioFile(input, MeasurementScope::window);
+    auto whole = analyzeAudioFile(input);
+    ASSERT_TRUE(windowOnly.ok() && whole.ok());
+    EXPECT_FALSE(windowOnly->hasDeliveryFigures()) << "a quick import measurement leaves them unmeasured";
+    EXPECT_TRUE(sameStats(*result->inputStats, whole.value()))
+        << "the original: the system's figures of its window, true peak and R128 of all of it";
+    EXPECT_GT(result->inputStats->truePeak, windowOnly->peak + 3.0f) << "the loud bar outside the window counts";
+
+    auto measured = analyzeAudioFile(result->outputURL);
+    ASSERT_TRUE(measured.ok());
+    EXPECT_TRUE(sameStats(result->stats, measured.value())) << "the master, metered as it was written";
+
+    setDeliveryFiguresEnabled(false);
+    auto without = master(input, kClub);
+    setDeliveryFiguresEnabled(true);
+    ASSERT_TRUE(without.ok());
+    EXPECT_FALSE(without->stats.hasDeliveryFigures());
+    EXPECT_EQ(without->stats.lufs, result->stats.lufs) << "the switch changes no rendering";
 }
 
 // --- Final mode ---------------------------------------------------------------------------------

@@ -13,6 +13,7 @@
 #include <set>
 #include <thread>
 
+#include "engine/LoudnessMeter.h"
 #include "eq/EQSettings.h"
 #include "export/ExportFormat.h"
 #include "platform/AudioFileReader.h"
@@ -461,6 +462,11 @@ TEST_F(BatchProcessorTest, M4AExportFormatConvertsTheMaster) {
     ASSERT_TRUE(reader) << "the converted master opens as audio";
     EXPECT_NEAR(static_cast<double>(reader.value()->length()), 4 * 44100.0, 64.0);
     EXPECT_NEAR(song.masterStats->lufs, -10.0, 0.5) << "the master's figures are kept";
+    // Imported with a quick measurement of the window; the master brings the whole song's figures.
+    ASSERT_TRUE(song.originalStats && song.originalStats->hasDeliveryFigures());
+    auto whole = analyzeAudioFile(path);
+    ASSERT_TRUE(whole.ok());
+    EXPECT_EQ(song.originalStats.value(), whole.value());
 
     auto folder = privateTempFolder();
     ASSERT_TRUE(folder);

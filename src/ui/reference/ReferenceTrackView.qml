@@ -49,20 +49,19 @@ Item {
 
             DropArea {
                 anchors.fill: parent
-                onEntered: (drag) => { prv.isDragOver = drag.hasUrls; drag.accepted = drag.hasUrls }
+                onEntered: (drag) => {
+                    // Only audio files are taken; anything else is refused at the door.
+                    const audio = drag.hasUrls && root.manager.droppedAudioFile(drag.urls) !== ""
+                    prv.isDragOver = audio
+                    drag.accepted = audio
+                }
                 onExited: prv.isDragOver = false
                 onDropped: (drop) => {
                     prv.isDragOver = false
-                    if (!drop.hasUrls || drop.urls.length === 0) { drop.accepted = false; return }
-                    const url = drop.urls[0]
-                    const text = String(url)
-                    if (!text.startsWith("file:")) {
-                        prv.errorMessage = "Failed to load file: the dropped item is not a local file"
-                        prv.showError = true
-                        return
-                    }
+                    const path = drop.hasUrls ? root.manager.droppedAudioFile(drop.urls) : ""
+                    if (path === "") { drop.accepted = false; return }
                     prv.isLoadingFile = true
-                    root.manager.loadReferenceTrack(decodeURIComponent(text.replace(/^file:\/\//, "")))
+                    root.manager.loadReferenceTrack(path)
                     drop.accept()
                 }
             }
