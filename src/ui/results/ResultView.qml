@@ -47,12 +47,21 @@ Item {
                 ToolTip.visible: failedHover.hovered
                 ToolTip.text: root.results.failureSummary
             }
-            Item { Layout.fillWidth: true }
+            Item { Layout.fillWidth: true; visible: root.playback.audioAvailable }
             ReportExportButton { results: root.results }
             Text {
                 objectName: "noAudioOutput"
                 visible: !root.playback.audioAvailable
                 text: "No audio output is available"
+                // In a narrow window the notice gives way (elided, whole in its tooltip) rather
+                // than pushing the cards beyond the window's edge.
+                Layout.fillWidth: true
+                Layout.minimumWidth: 0
+                elide: Text.ElideRight
+                horizontalAlignment: Text.AlignRight
+                HoverHandler { id: noAudioHover }
+                ToolTip.visible: noAudioHover.hovered && truncated
+                ToolTip.text: text
                 font.family: Theme.fontFamily
                 font.pixelSize: Theme.fontCaption
                 font.weight: Font.DemiBold
