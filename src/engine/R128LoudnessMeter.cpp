@@ -131,6 +131,48 @@ void R128LoudnessMeter::prepare(int channelCount, double sampleRate) {
     segments_.clear();
 }
 
+namespace {
+
+// Two channels side by side through the K-weighting (`b` null: the second lane hears silence).
+[[gnu::always_inline]] inline void filterPair(KWeightingLanes<Vec2>& state, const float* a, const float* b, int64_t n,
+                                              Vec2& sum) {
+    // Local copies stay in registers through the loop.
+    KWeightingLanes<Vec2> k = state;
+    Vec2 squares = sum;
+    if (b) {
+        for (int64_t i = 0; i < n; ++i) k.step(Vec2{double(a[i]), double(b[i])}, squares);
+    } else {
+        for (int64_t i = 0; i < n; ++i) k.step(Vec2{double(a[i]), 0.0}, squares);
+    }
+    state = k;
+    sum = squares;
+}
+
+void filterPairBaseline(KWeightingLanes<Vec2>& k, const float* a, const float* b, int64_t n, Vec2& squares) {
+    filterPair(k, a, b, n, squares);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// With fused multiply-adds each recursion step waits on one operation instead of two.
+__attribute__((target("avx2,fma"))) void filterPairFma(KWeightingLanes<Vec2>& k, const float* a, const float* b,
+                                                       int64_t n, Vec2& squares) {
+    filterPair(k, a, b, n, squares);
+}
+#endif
+
+void filterPairBest(KWeightingLanes<Vec2>& k, const float* a, const float* b, int64_t n, Vec2& squares) {
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+    static const bool hasFma = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("fma") != 0;
+    }();
+    if (hasFma) return filterPairFma(k, a, b, n, squares);
+#endif
+    filterPairBaseline(k, a, b, n, squares);
+}
+
+}  // namespace
+
 void R128LoudnessMeter::process(const float* const* channels, int64_t frameCount) {
     if (segmentFrames_ < 1) return;
     // Every channel's Σy² runs on across calls until its 100 ms segment is full, and histories
@@ -150,11 +192,7 @@ void R128LoudnessMeter::process(const float* const* channels, int64_t frameCount
             k.s1 = Vec2{a.s1, pair ? b.s1 : 0.0}, k.s2 = Vec2{a.s2, pair ? b.s2 : 0.0};
             k.y1 = Vec2{a.y1, pair ? b.y1 : 0.0}, k.y2 = Vec2{a.y2, pair ? b.y2 : 0.0};
             Vec2 squares{a.squares, pair ? b.squares : 0.0};
-            const float* xa = channels[c] + done;
-            const float* xb = pair ? channels[c + 1] + done : nullptr;
-            for (int64_t i = 0; i < n; ++i) {
-                k.step(Vec2{double(xa[i]), xb ? double(xb[i]) : 0.0}, squares);
-            }
+            filterPairBest(k, channels[c] + done, pair ? channels[c + 1] + done : nullptr, n, squares);
             // Denormal histories after silence cost time and change nothing audible.
             const auto flush = [segmentEnds](double v) { return segmentEnds && std::fabs(v) < 1e-30 ? 0.0 : v; };
             const auto keep = [&](ChannelState& state, int lane) {
@@ -232,7 +270,7 @@ void runLanesBaseline(const KWeightingDesign& d, const LaneSource& src, int64_t 
 }
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-__attribute__((target("avx2"))) void runLanesAvx2(const KWeightingDesign& d, const LaneSource& src, int64_t warm,
+__attribute__((target("avx2,fma"))) void runLanesAvx2(const KWeightingDesign& d, const LaneSource& src, int64_t warm,
                                                   int64_t segmentFrames, int64_t segmentCount,
                                                   std::vector<double> (&sums)[4], double (&history)[4][6]) {
     runLanes<Vec4>(d, src, warm, segmentFrames, segmentCount, sums, history);
@@ -264,7 +302,7 @@ void R128LoudnessMeter::processWhole(const float* const* channels, int64_t frame
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
     static const bool hasAvx2 = [] {
         __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
+        return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("fma") != 0;
     }();
     if (hasAvx2) {
         runLanesAvx2(design_, src, kWarmFrames, segmentFrames_, perTile, sums, history);
