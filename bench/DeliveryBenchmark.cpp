@@ -2,8 +2,9 @@
 // master) cost a master: masterAudioFile (Club preset) on a four-minute 44.1 kHz stereo song,
 // run in pairs with the figures on and off (alternating, so that both see the same machine), and
 // the median of the pairs' ratios reported. measureDelivery of the whole song alone is printed
-// beside it: the master measures the original on a thread of its own and the rendering on the
-// writer's thread as it is written, so most of that work hides behind the rendering.
+// beside it: the master measures the original on a thread of its own and every pass on the
+// writer's thread as it is written (trial passes given up half-way included), so part of that
+// work runs beside the rendering.
 //
 // Target: at most 10 % of the master's time.
 //
