@@ -192,25 +192,32 @@ private:
 
 // What is measured of a rendering as its chunks are written, quantised to the file's bit depth
 // exactly as reading the file back gives them: its measurement window, kept for the system's
-// figures, and (when `delivery`) the whole rendering, through a DeliveryMeter on the way.
+// figures, and (when `delivery`) the whole rendering, through a DeliveryMeter on the writer's
+// thread. A trial pass, which is given up once its window misses the target, is metered only
+// once it is known to be kept: until its window is complete the frames before it are kept too
+// (up to kMaxHeadBytes), and then the meter catches up from memory and runs on with the rest.
 class WrittenWindow {
 public:
+    static constexpr uint64_t kMaxHeadBytes = 128ull << 20;
+
     WrittenWindow(const AudioFormat& format, int64_t length, bool delivery)
         : format_(format), length_(length), window_(measurementWindow(format, length)), delivery_(delivery) {
         if (length_ >= 1) buffer_ = PcmBuffer::allocate(format, window_.frameCount);
         if (delivery_) {
+            const auto channels = static_cast<size_t>(std::max(format.channelCount, 0));
             meter_.prepare(format.channelCount, format.sampleRate);
-            snapped_.resize(static_cast<size_t>(std::max(format.channelCount, 0)));
+            snapped_.resize(channels);
+            headFits_ = uint64_t(window_.firstFrame) * channels * sizeof(float) <= kMaxHeadBytes;
         }
     }
 
-    // Before every pass: nothing kept yet (the buffers are reused from pass to pass). Trial
-    // passes are metered too: the meter runs on the writer's thread beside the rendering, which
-    // costs less than reading a kept trial back from its file afterwards (a 7-minute song:
-    // +70 ms on its pass against +170 ms).
-    void restart() {
+    // Before every pass: nothing kept yet (the buffers are reused from pass to pass).
+    void restart(bool trial) {
         kept_ = 0;
-        if (delivery_) meter_.reset();
+        metering_ = delivery_ && !(trial && headFits_);
+        deferred_ = delivery_ && !metering_;
+        if (metering_) meter_.reset();
+        if (deferred_) head_.resize(snapped_.size());
     }
 
     // Writer thread, chunks in order.
@@ -219,19 +226,24 @@ public:
         const int64_t windowEnd = window_.firstFrame + window_.frameCount;
         const int64_t from = std::max(firstFrame, window_.firstFrame);
         const int64_t to = std::min(firstFrame + chunk.frameLength(), windowEnd);
-        if (delivery_) {
+        if (metering_ || deferred_) {
             const auto n = static_cast<size_t>(chunk.frameLength());
-            std::vector<const float*> channels(snapped_.size());
+            const int64_t headEnd = std::min(firstFrame + chunk.frameLength(), window_.firstFrame);
             for (size_t c = 0; c < snapped_.size(); ++c) {
                 snapped_[c].resize(std::max(snapped_[c].size(), n));
                 snapToSampleGrid(chunk.channel(static_cast<int>(c)), snapped_[c].data(), n, bits);
-                channels[c] = snapped_[c].data();
                 if (from < to) {
                     std::copy_n(snapped_[c].data() + (from - firstFrame), to - from,
                                 buffer_->channel(static_cast<int>(c)) + (from - window_.firstFrame));
                 }
+                if (deferred_ && firstFrame < headEnd) {
+                    head_[c].resize(static_cast<size_t>(window_.firstFrame));
+                    std::copy_n(snapped_[c].data(), headEnd - firstFrame, head_[c].data() + firstFrame);
+                }
             }
-            meter_.process(channels.data(), chunk.frameLength());
+            if (metering_) meterChunk(0, chunk.frameLength());
+            lastChunkFirst_ = firstFrame;
+            lastChunkFrames_ = chunk.frameLength();
         } else if (from < to) {
             for (int c = 0; c < chunk.channelCount(); ++c) {
                 snapToSampleGrid(chunk.channel(c) + (from - firstFrame),
@@ -240,6 +252,24 @@ public:
             }
         }
         if (from < to) kept_ += to - from;
+    }
+
+    // Writer thread, once the window is complete and the pass is kept: meters what a deferred
+    // pass has held back (the frames before the window, the window, the rest of the last chunk)
+    // and every chunk from now on.
+    void keep() {
+        if (!deferred_ || !complete()) return;
+        deferred_ = false;
+        metering_ = true;
+        meter_.reset();
+        std::vector<const float*> channels(snapped_.size());
+        if (window_.firstFrame > 0) {
+            for (size_t c = 0; c < channels.size(); ++c) channels[c] = head_[c].data();
+            meter_.process(channels.data(), window_.firstFrame);
+        }
+        meter_.process(buffer_->floatChannelData(), window_.frameCount);
+        const int64_t windowEnd = window_.firstFrame + window_.frameCount;
+        meterChunk(windowEnd - lastChunkFirst_, lastChunkFrames_);
     }
 
     // Every frame of the window has been taken.
@@ -254,20 +284,34 @@ public:
 
     // The delivery figures of the pass last taken, into `stats`, when it was metered whole.
     bool addDelivery(AudioStats& stats) const {
-        if (!delivery_ || !complete() || meter_.framesMeasured() != length_) return false;
+        if (!metering_ || !complete() || meter_.framesMeasured() != length_) return false;
         setDeliveryFigures(stats, meter_.figures());
         return true;
     }
 
 private:
+    // Meters frames [from, to) of the last chunk taken (in snapped_).
+    void meterChunk(int64_t from, int64_t to) {
+        if (from >= to) return;
+        std::vector<const float*> channels(snapped_.size());
+        for (size_t c = 0; c < channels.size(); ++c) channels[c] = snapped_[c].data() + from;
+        meter_.process(channels.data(), to - from);
+    }
+
     AudioFormat format_;
     int64_t length_;
     MeasurementWindow window_;
     bool delivery_;
+    bool headFits_ = false;
+    bool metering_ = false;  // this pass is being metered chunk by chunk
+    bool deferred_ = false;  // this pass keeps its head until it is known to be kept
     std::unique_ptr<PcmBuffer> buffer_;
     int64_t kept_ = 0;
     DeliveryMeter meter_;
-    std::vector<std::vector<float>> snapped_;
+    std::vector<std::vector<float>> snapped_;  // the last chunk, quantised
+    std::vector<std::vector<float>> head_;     // frames before the window (deferred passes)
+    int64_t lastChunkFirst_ = 0;
+    int64_t lastChunkFrames_ = 0;
 };
 
 Result<DJMasteringResult> renderFinal(const fs::path& input, const fs::path& output,
@@ -395,7 +439,7 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
         if (!window) {
             window.emplace(reader.value()->processingFormat(), reader.value()->length(), measuresDelivery);
         }
-        window->restart();
+        window->restart(mayStopEarly);
         // Written on the renderer's writer thread; read by the renderer's cancellation checks and,
         // after the pass has returned (and so drained its writer), here.
         std::optional<AudioStats> measured;
@@ -408,7 +452,11 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
                 window->take(chunk, firstFrame, bits);
                 if (measured || !window->complete()) return;
                 measured = window->stats();
-                if (mayStopEarly && std::fabs(measured->lufs - target) > kAcceptanceLu) missed.store(true);
+                if (mayStopEarly && std::fabs(measured->lufs - target) > kAcceptanceLu) {
+                    missed.store(true);
+                } else {
+                    window->keep();
+                }
             });
         if (missed.load()) {
             timingMark("pass stopped early, measured in flight");
@@ -470,14 +518,9 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
         }
     }
 
-    // The accepted pass is the last one rendered: its meter holds its figures; a pass measured
-    // from its file has them already; failing both they are read back from the master.
-    if (measuresDelivery && !accepted.hasDeliveryFigures() && !(window && window->addDelivery(accepted))) {
-        if (auto reader = AudioFileReader::open(output)) {
-            if (auto figures = measureDelivery(*reader.value())) setDeliveryFigures(accepted, figures.value());
-        }
-        timingMark("measured the master's delivery figures from its file");
-    }
+    // The accepted pass is the last one rendered: its meter holds its figures (a pass measured
+    // from its file has them already).
+    if (measuresDelivery && window && !accepted.hasDeliveryFigures()) window->addDelivery(accepted);
     AudioStats original = inputStats.value();
     if (originalDelivery.valid()) setDeliveryFigures(original, originalDelivery.get());
     progress.report(1.0);

@@ -714,7 +714,7 @@ TEST_F(AudioProcessorTest, DeliveryFiguresAreThoseOfTheWholeOriginalAndTheWholeM
     const fs::path input = song("Long.wav");
     Signal signal = makeSong(11025.0, 2, 150.0, 41);
     for (auto& channel : signal.channels) {
-        for (float& v : channel) v *= 0.1f;
+        for (float& v : channel) v *= 0.5f;
         for (size_t i = 0; i < 11025 * 5; ++i) channel[i] = 0.99f * float(std::sin(0.37 * double(i)));
     }
     test::writeWav(input, signal, WavSampleFormat::float32);
@@ -728,12 +728,14 @@ TEST_F(AudioProcessorTest, DeliveryFiguresAreThoseOfTheWholeOriginalAndTheWholeM
     EXPECT_FALSE(windowOnly->hasDeliveryFigures()) << "a quick import measurement leaves them unmeasured";
     EXPECT_TRUE(sameStats(*result->inputStats, whole.value()))
         << "the original: the system's figures of its window, true peak and R128 of all of it";
-    EXPECT_GT(result->inputStats->truePeak, windowOnly->peak + 3.0f) << "the loud bar outside the window counts";
+    EXPECT_GT(result->inputStats->truePeak, windowOnly->peak + 1.0f) << "the loud bar outside the window counts";
 
     auto measured = analyzeAudioFile(result->outputURL);
     ASSERT_TRUE(measured.ok());
+    // The second pass is a trial that is kept: its meter starts once its window is in, from the
+    // frames it held back, and must come to the same figures as the file read back.
+    EXPECT_EQ(result->passes, 2);
     EXPECT_TRUE(sameStats(result->stats, measured.value())) << "the master, metered as it was written";
-
     setDeliveryFiguresEnabled(false);
     auto without = master(input, kClub);
     setDeliveryFiguresEnabled(true);
