@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 
 #include "engine/R128LoudnessMeter.h"
 #include "engine/TruePeakMeter.h"
@@ -12,9 +13,11 @@ namespace korvanta {
 
 struct AudioStats;
 
+// Both NaN until measured.
 struct DeliveryFigures {
-    float truePeakDb = 0.0f;      // dBTP, see TruePeakMeter
-    float integratedLufs = 0.0f;  // LUFS (R128), see R128LoudnessMeter; −inf when nothing passes the gates
+    float truePeakDb = std::numeric_limits<float>::quiet_NaN();      // dBTP, see TruePeakMeter
+    float integratedLufs = std::numeric_limits<float>::quiet_NaN();  // LUFS (R128), see R128LoudnessMeter;
+                                                                     // −inf when nothing passes the gates
 };
 
 // The figures of `frameCount` frames of de-interleaved samples held in memory (the loudness by

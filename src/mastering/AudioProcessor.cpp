@@ -169,11 +169,10 @@ public:
             return measureDelivery(channels.data(), static_cast<int>(channels.size()), memory_->length,
                                    memory_->format.sampleRate);
         }
-        constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
         auto reader = open();
-        if (!reader) return {kNaN, kNaN};
+        if (!reader) return {};
         auto figures = measureDelivery(*reader.value());
-        return figures ? figures.value() : DeliveryFigures{kNaN, kNaN};
+        return figures ? figures.value() : DeliveryFigures{};
     }
 
     // The song's tempo, cached under the input's path.
@@ -262,10 +261,10 @@ public:
         deferred_ = false;
         metering_ = true;
         meter_.reset();
-        std::vector<const float*> channels(snapped_.size());
         if (window_.firstFrame > 0) {
-            for (size_t c = 0; c < channels.size(); ++c) channels[c] = head_[c].data();
-            meter_.process(channels.data(), window_.firstFrame);
+            pointers_.resize(head_.size());
+            for (size_t c = 0; c < pointers_.size(); ++c) pointers_[c] = head_[c].data();
+            meter_.process(pointers_.data(), window_.firstFrame);
         }
         meter_.process(buffer_->floatChannelData(), window_.frameCount);
         const int64_t windowEnd = window_.firstFrame + window_.frameCount;
@@ -293,9 +292,9 @@ private:
     // Meters frames [from, to) of the last chunk taken (in snapped_).
     void meterChunk(int64_t from, int64_t to) {
         if (from >= to) return;
-        std::vector<const float*> channels(snapped_.size());
-        for (size_t c = 0; c < channels.size(); ++c) channels[c] = snapped_[c].data() + from;
-        meter_.process(channels.data(), to - from);
+        pointers_.resize(snapped_.size());
+        for (size_t c = 0; c < pointers_.size(); ++c) pointers_[c] = snapped_[c].data() + from;
+        meter_.process(pointers_.data(), to - from);
     }
 
     AudioFormat format_;
@@ -310,6 +309,7 @@ private:
     DeliveryMeter meter_;
     std::vector<std::vector<float>> snapped_;  // the last chunk, quantised
     std::vector<std::vector<float>> head_;     // frames before the window (deferred passes)
+    std::vector<const float*> pointers_;       // channel starts handed to the meter (reused)
     int64_t lastChunkFirst_ = 0;
     int64_t lastChunkFrames_ = 0;
 };
