@@ -7,51 +7,55 @@
 #include <atomic>
 #include <fstream>
 
+#include "AppTestSupport.h"
 #include "app/SettingsWindowManager.h"
 #include "app/SongListModel.h"
-#include "eq/EQSettings.h"
 #include "platform/PreferenceKeys.h"
 #include "platform/TempFolder.h"
-#include "playback/FakeAudioOutput.h"
 #include "reference/ReferenceTrackManager.h"
 #include "support/FakePanels.h"
 #include "support/ManualDelays.h"
-#include "support/QtTestSupport.h"
 #include "support/TestAudio.h"
 
-namespace korvanta {
+namespace korvanta::test {
 namespace {
 
 namespace fs = std::filesystem;
-using test::waitUntil;
 
-EQSettings withGain(float gain) {
-    EQSettings s;
-    s.bands[6].gain = gain;
-    return s;
+TEST(PresetNaming, ATargetAndThresholdBothWithinATenthNameThePreset) {
+    const std::tuple<float, float, std::optional<std::string>> cases[] = {
+        {-12.05f, -0.25f, "Events"}, {-12.2f, -0.3f, {}},       {-14.0f, -0.3f, "Radio"}, {-10.0f, -0.2f, "Club"},
+        {-8.0f, -0.3f, "Festival"},  {-10.0f, -0.35f, {}},      {-9.95f, -0.15f, "Club"}, {-13.0f, -0.3f, {}},
+    };
+    for (const auto& [target, threshold, name] : cases) {
+        EXPECT_EQ(presetNameFor(target, threshold), name) << target << " " << threshold;
+    }
 }
 
-QUrl urlOf(const fs::path& path) { return QUrl::fromLocalFile(QString::fromStdString(path.string())); }
+TEST(DurationText, MinutesAndSecondsOfWholeSeconds) {
+    const std::pair<double, const char*> cases[] = {
+        {187.9, "3:07"}, {0.0, "0:00"}, {3600.0, "60:00"}, {std::nan(""), "--:--"}, {-1.0, "--:--"}};
+    for (const auto& [seconds, text] : cases) EXPECT_EQ(durationText(seconds), text) << seconds;
+}
 
 // A controller over a memory store with songs made on the fly; time moves only when told.
 class ContentViewTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        delays = test::installManualDelays();
-        panels = test::installFakePanels();
+        delays = installManualDelays();
+        panels = installFakePanels();
         view = std::make_unique<ContentView>(store);
     }
     void TearDown() override {
         view.reset();
-        test::drainEvents();
+        drainEvents();
     }
 
-    // A short stereo song (0.5 s of noise) named `name` in `folder`.
+    // 0.5 s of stereo noise named `name` in `folder`.
     fs::path song(const fs::path& folder, const std::string& name) {
         fs::create_directories(folder);
-        const fs::path path = folder / name;
-        test::writeWav(path, test::makeNoise(44100, 2, 0.5, 0.3f, uint32_t(++seed)), WavSampleFormat::int16);
-        return path;
+        writeWav(folder / name, makeNoise(44100, 2, 0.5, 0.3f, uint32_t(++seed)), WavSampleFormat::int16);
+        return folder / name;
     }
     std::vector<fs::path> songs(const fs::path& folder, int count, const std::string& prefix = "song") {
         std::vector<fs::path> out;
@@ -62,45 +66,27 @@ protected:
         QList<QUrl> urls;
         for (const auto& p : paths) urls.append(urlOf(p));
         view->processAudioFiles(urls);
-        ASSERT_TRUE(waitUntil([&] { return !view->batchProcessor()->isAddingFiles(); }));
+        settle();
     }
+    void settle() { ASSERT_TRUE(waitUntil([&] { return !view->batchProcessor()->isAddingFiles(); })); }
     int count() const { return view->batchProcessor()->fileCount(); }
+    void post(const char* name) { NotificationCenter::shared()->post(QString::fromLatin1(name)); }
+    int observers(const char* name) const { return NotificationCenter::shared()->observerCount(name); }
 
     MemoryPreferences store;
-    test::ScratchFolder scratch;
-    std::shared_ptr<test::ManualDelays> delays;
-    std::shared_ptr<test::FakePanelFactory> panels;
+    ScratchFolder scratch;
+    std::shared_ptr<ManualDelays> delays;
+    std::shared_ptr<FakePanelFactory> panels;
     std::unique_ptr<ContentView> view;
     int seed = 0;
 };
 
-TEST(PresetNaming, ATargetAndThresholdBothWithinATenthNameThePreset) {
-    struct Case {
-        float target, threshold;
-        const char* name;
-    } cases[] = {
-        {-12.05f, -0.25f, "Events"}, {-12.2f, -0.3f, nullptr}, {-14.0f, -0.3f, "Radio"},
-        {-10.0f, -0.2f, "Club"},     {-8.0f, -0.3f, "Festival"}, {-10.0f, -0.35f, nullptr},
-        {-9.95f, -0.15f, "Club"},    {-13.0f, -0.3f, nullptr},
-    };
-    for (const auto& c : cases) {
-        auto name = presetNameFor(c.target, c.threshold);
-        if (c.name) {
-            EXPECT_EQ(name, std::optional<std::string>(c.name)) << c.target << " " << c.threshold;
-        } else {
-            EXPECT_FALSE(name) << c.target << " " << c.threshold << " named " << name.value_or("");
-        }
-    }
-}
-
 TEST_F(ContentViewTest, FiftySongsAreTheLimitAndAnImportBeyondItIsRefusedWhole) {
     import(songs(scratch / "a", 45));
     ASSERT_EQ(count(), 45);
-
-    // A folder of six would make 51: none of them is taken.
-    songs(scratch / "six", 6, "six");
+    songs(scratch / "six", 6, "six");  // would make 51: none of them is taken
     view->importFolder(urlOf(scratch / "six"));
-    test::drainEvents();
+    drainEvents();
     EXPECT_EQ(count(), 45);
     EXPECT_TRUE(view->showMaxFilesWarning());
     delays->advance(2.9);
@@ -111,16 +97,14 @@ TEST_F(ContentViewTest, FiftySongsAreTheLimitAndAnImportBeyondItIsRefusedWhole) 
     import(songs(scratch / "b", 5, "b"));
     ASSERT_EQ(count(), 50);
     view->handleDroppedItems({urlOf(song(scratch.path(), "one-more.wav"))});
-    test::drainEvents();
+    drainEvents();
     EXPECT_EQ(count(), 50);
     EXPECT_TRUE(view->showMaxFilesWarning());
 }
 
 TEST_F(ContentViewTest, DropsTakeTheFirstItemOnlyAndSkipWhatIsNoAudio) {
-    const fs::path a = song(scratch.path(), "a.wav");
-    const fs::path b = song(scratch.path(), "b.wav");
-    view->handleDroppedItems({urlOf(a), urlOf(b)});
-    ASSERT_TRUE(waitUntil([&] { return !view->batchProcessor()->isAddingFiles(); }));
+    view->handleDroppedItems({urlOf(song(scratch.path(), "a.wav")), urlOf(song(scratch.path(), "b.wav"))});
+    settle();
     ASSERT_EQ(count(), 1);
     EXPECT_EQ(view->batchProcessor()->audioFiles()[0].filename, "a.wav");
 
@@ -129,14 +113,14 @@ TEST_F(ContentViewTest, DropsTakeTheFirstItemOnlyAndSkipWhatIsNoAudio) {
     song(scratch / "deep" / "inner", "hidden.wav");
     for (const fs::path& p : {scratch / "notes.mp3", scratch / "missing.wav", scratch / "deep"}) {
         view->handleDroppedItems({urlOf(p)});
-        ASSERT_TRUE(waitUntil([&] { return !view->batchProcessor()->isAddingFiles(); }));
+        settle();
     }
-    test::drainEvents();
+    drainEvents();
     EXPECT_EQ(count(), 1);
     EXPECT_EQ(view->alertTypeText(), "") << "none of these raises an alert";
 
     view->handleDroppedItems({QUrl("https://example.org/song.mp3")});
-    test::drainEvents();
+    drainEvents();
     EXPECT_EQ(view->alertTypeText(), "invalidFileFormat");
     EXPECT_EQ(view->alertTitle(), "Invalid file format");
     view->dismissAlert();
@@ -148,18 +132,8 @@ TEST_F(ContentViewTest, ABatchMovesThroughProcessingToResultAndCancelShowsImport
     view->settingsManager()->setTargetLoudness(-12.05f);
     view->settingsManager()->setLimitThreshold(-0.25f);
     store.setBytes(keys::kActiveEQSettings, Bytes{'{', '}'});
-
-    // Every song "masters" instantly, except when a gate holds it.
-    test::Gate release;
-    view->batchProcessor()->setMasteringOperation(
-        [&](const fs::path& input, const DJMasteringSettings&, bool, const std::optional<EQSettings>&,
-            const std::shared_ptr<ProgressUpdater>&, const AudioProcessor::CancellationCheck& cancelled)
-            -> Result<DJMasteringResult> {
-            release.wait();
-            if (cancelled()) return Error{errc::kApp, errc::kCancelled, "The process was canceled by the user"};
-            return DJMasteringResult{input, AudioStats{-12, -1, -14}};
-        });
-    QSignalSpy states(view.get(), &ContentView::appStateChanged);
+    Gate release;
+    view->batchProcessor()->setMasteringOperation(instantMastering(AudioStats{-12, -1, -14}, &release));
     view->startMasteringProcess();
     EXPECT_EQ(view->appState(), AppState::processing);
     EXPECT_FALSE(store.contains(keys::kActiveEQSettings)) << "a new batch forgets the active equaliser";
@@ -202,12 +176,11 @@ TEST_F(ContentViewTest, CleanAllDataRemovesExactlyTheUsersChoicesAndResetsTheWor
     import(songs(scratch.path(), 1));
     view->appear();
     const std::vector<std::string> removed = {
-        keys::kExportFormat,   keys::kNormalizationMode, keys::kGlobalArtworkEnabled, keys::kGlobalArtworkData,
-        keys::kEQSettings,     keys::kActiveEQSettings,  keys::kShowVectorscope,      keys::kProcessedWithOriginalEQ,
-        keys::kStereoEnhancement, keys::kStereoWidth,    keys::kLastUsedPreset};
-    const std::vector<std::string> kept = {keys::kSelectedThemeId, keys::kSettingsWindowPosition,
-                                           keys::kEqPositionX, keys::kVectorscopeWindow,
-                                           keys::kReferenceTrackWindowPosition};
+        keys::kExportFormat,      keys::kNormalizationMode, keys::kGlobalArtworkEnabled, keys::kGlobalArtworkData,
+        keys::kEQSettings,        keys::kActiveEQSettings,  keys::kShowVectorscope,      keys::kProcessedWithOriginalEQ,
+        keys::kStereoEnhancement, keys::kStereoWidth,       keys::kLastUsedPreset};
+    const std::vector<std::string> kept = {keys::kSelectedThemeId, keys::kSettingsWindowPosition, keys::kEqPositionX,
+                                           keys::kVectorscopeWindow, keys::kReferenceTrackWindowPosition};
     for (const auto& k : removed) store.setString(k, "x");
     for (const auto& k : kept) store.setString(k, "x");
     const float target = view->settingsManager()->targetLoudness();
@@ -227,10 +200,9 @@ TEST_F(ContentViewTest, SettingsPanelOpensOnceRemembersItsFrameAndReportsItsClos
     view->appear();
     view->toggleSettings();
     EXPECT_TRUE(view->showSettings());
-    test::FakePanel* panel = panels->latest("Settings");
+    FakePanel* panel = panels->latest("Settings");
     ASSERT_TRUE(panel);
     EXPECT_EQ(panel->frame(), (PanelFrame{520, 250, 400, 400})) << "centred on a 1440 × 900 screen";
-
     SettingsWindowManager::shared()->showSettings(view->settingsManager(), false, false, nullptr, {});
     EXPECT_EQ(panels->made.size(), 1u) << "a visible panel is only brought to the front";
 
@@ -248,49 +220,55 @@ TEST_F(ContentViewTest, SettingsPanelOpensOnceRemembersItsFrameAndReportsItsClos
 
 TEST_F(ContentViewTest, AReferenceLoadPulsesTheImportCardAfterASecondAndATenth) {
     view->appear();
-    NotificationCenter::shared()->post(notifications::kReferenceTrackLoaded);
+    post(notifications::kReferenceTrackLoaded);
     EXPECT_FALSE(view->triggerCardAttention());
     delays->advance(1.0);
     EXPECT_FALSE(view->triggerCardAttention());
     delays->advance(0.11);
     EXPECT_TRUE(view->triggerCardAttention());
-
     view->disappear();
-    EXPECT_EQ(NotificationCenter::shared()->observerCount(notifications::kReferenceTrackLoaded), 0);
+    EXPECT_EQ(observers(notifications::kReferenceTrackLoaded), 0);
 }
 
+TEST_F(ContentViewTest, TheListModelChangesRowByRow) {
+    SongListModel model;
+    model.setBatchProcessor(view->batchProcessor());
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+    import(songs(scratch.path(), 3));
+    EXPECT_EQ(inserted.count(), 3);
+    EXPECT_EQ(model.rowCount(), 3);
+    view->batchProcessor()->toggleSelection(1);
+    ASSERT_EQ(changed.count(), 1);
+    EXPECT_EQ(changed.at(0).at(0).toModelIndex().row(), 1);
+    EXPECT_FALSE(model.data(model.index(1), SongListModel::IsSelectedRole).toBool());
+    EXPECT_EQ(model.data(model.index(0), SongListModel::DurationTextRole).toString(), "0:00");
+    EXPECT_EQ(reset.count(), 0) << "no change resets the delegates";
+}
 
 // The panel hub: a controller whose equaliser manager and player are the test's own.
 class PanelHubTest : public ContentViewTest {
 protected:
     void SetUp() override {
         ContentViewTest::SetUp();
-        PlayerEnvironment environment;
-        environment.output = std::make_unique<FakeAudioOutput>();
-        environment.engine = &engine;
-        environment.store = &store;
-        environment.clock = [] { return 0.0; };
-        environment.background = [](std::function<void()> job) { job(); };
-        player = std::make_unique<AudioPlayerManager>(std::move(environment));
+        player = fakePlayer(engine, store);
         eq = std::make_unique<EQManager>(store, player.get());
         view->playback()->setPlayer(player.get());
         view->setEqManager(eq.get());
         view->batchProcessor()->setMasteringOperation(
-            [this](const fs::path& input, const DJMasteringSettings&, bool finalMode,
-                   const std::optional<EQSettings>& settings, const std::shared_ptr<ProgressUpdater>&,
-                   const AudioProcessor::CancellationCheck&) -> Result<DJMasteringResult> {
+            instantMastering(AudioStats{-9, -1, -11}, nullptr, [this](bool finalMode, const auto& settings) {
                 ++renderings;
                 if (finalMode && settings) lastEQ = settings;
-                return DJMasteringResult{input, AudioStats{-9, -1, -11}};
-            });
+            }));
     }
     void TearDown() override {
         view->disappear();
         ContentViewTest::TearDown();
         eq.reset();
     }
-    // Two songs mastered; the first also has a final rendering.
-    void mastered() {
+    // Two songs mastered; the first also has a final rendering. The screen is shown.
+    void mastered(bool appear = true) {
         import(songs(scratch.path(), 2));
         for (int i = 0; i < 2; ++i) {
             AudioFile entry = view->batchProcessor()->audioFiles()[size_t(i)];
@@ -303,9 +281,17 @@ protected:
             entry.processingStatus = ProcessingStatus::completed;
             view->batchProcessor()->setAudioFile(i, entry);
         }
+        if (appear) view->appear();
     }
-    test::FakePanel* eqPanel() const { return panels->latest(QString::fromLatin1(EQManager::kTitle)); }
-    void post(const char* name) { NotificationCenter::shared()->post(QString::fromLatin1(name)); }
+    FakePanel* eqPanel() const { return panels->latest(QString::fromLatin1(EQManager::kTitle)); }
+    // The panel opened and one band edited.
+    EQSettings editBand(size_t band, float gain) {
+        view->toggleEQ();
+        EQSettings edited = eq->eqSettings();
+        edited.bands[band].gain = gain;
+        eq->applyPanelSettings(edited);
+        return edited;
+    }
 
     AudioEngine engine;
     std::unique_ptr<AudioPlayerManager> player;
@@ -321,18 +307,17 @@ TEST_F(PanelHubTest, TheRemasterObserversAreRegisteredOnlyOutsideFinalMode) {
     for (const bool finalMode : {false, true}) {
         view->batchProcessor()->setIsFinalMode(finalMode);
         view->appear();
-        for (const char* name : always) EXPECT_EQ(NotificationCenter::shared()->observerCount(name), 1) << name;
+        for (const char* name : always) EXPECT_EQ(observers(name), 1) << name;
         for (const char* name : {notifications::kRemasterWithEQ, notifications::kRemasterWithReference}) {
-            EXPECT_EQ(NotificationCenter::shared()->observerCount(name), finalMode ? 0 : 1) << name << finalMode;
+            EXPECT_EQ(observers(name), finalMode ? 0 : 1) << name << finalMode;
         }
         view->disappear();
-        for (const char* name : always) EXPECT_EQ(NotificationCenter::shared()->observerCount(name), 0) << name;
+        for (const char* name : always) EXPECT_EQ(observers(name), 0) << name;
     }
 }
 
 TEST_F(PanelHubTest, TheEqualiserButtonPressedTwiceStoresItOffUnderBothKeysAndClosesThePanel) {
     mastered();
-    view->appear();
     view->toggleEQ();
     EXPECT_TRUE(view->showEQ());
     ASSERT_TRUE(eqPanel());
@@ -355,11 +340,7 @@ TEST_F(PanelHubTest, TheEqualiserButtonPressedTwiceStoresItOffUnderBothKeysAndCl
 
 TEST_F(PanelHubTest, RemasterWithTheEqualiserClosesThePanelRebasesAndStartsAFinalBatchATenthLater) {
     mastered();
-    view->appear();
-    view->toggleEQ();
-    EQSettings edited = eq->eqSettings();
-    edited.bands[4].gain = 3.0f;
-    eq->applyPanelSettings(edited);
+    editBand(4, 3.0f);
     eq->remasterWithEQ();
     delays->advance(0.1);  // the manager's wait: "RemasterWithEQ" arrives
     EXPECT_FALSE(eq->isVisible()) << "the panel closes";
@@ -381,11 +362,10 @@ TEST_F(PanelHubTest, RemasterWithTheEqualiserClosesThePanelRebasesAndStartsAFina
 }
 
 TEST_F(PanelHubTest, RemasterRequestsAreIgnoredInFinalModeOrWithADisabledActiveRecord) {
-    mastered();
+    mastered(false);
     view->batchProcessor()->setIsFinalMode(true);
     view->appear();
-    EQSettings active = withGain(2.0f);
-    saveEQSettings(active, keys::kActiveEQSettings, store);
+    saveEQSettings(withBand(2.0f, 6), keys::kActiveEQSettings, store);
     post(notifications::kRemasterWithEQ);
     delays->advance(0.5);
     EXPECT_EQ(view->appState(), AppState::importFiles);
@@ -407,12 +387,9 @@ TEST_F(PanelHubTest, RemasterRequestsAreIgnoredInFinalModeOrWithADisabledActiveR
 
 TEST_F(PanelHubTest, StartProcessingWithTheEqualiserRunsOnlyWithAnEnabledActiveRecord) {
     mastered();
-    view->appear();
     post(notifications::kStartProcessingWithEQ);
     EXPECT_EQ(view->appState(), AppState::importFiles);
-    EQSettings active = withGain(-2.0f);
-    active.isEnabled = true;
-    saveEQSettings(active, keys::kActiveEQSettings, store);
+    saveEQSettings(withBand(-2.0f, 6, true), keys::kActiveEQSettings, store);
     post(notifications::kStartProcessingWithEQ);
     EXPECT_EQ(view->appState(), AppState::processing);
     EXPECT_EQ(view->batchProcessor()->usedPresetName(), "Master + EQ");
@@ -421,30 +398,19 @@ TEST_F(PanelHubTest, StartProcessingWithTheEqualiserRunsOnlyWithAnEnabledActiveR
 
 TEST_F(PanelHubTest, AMasterThatStartsPlayingIsHeardThroughTheManagersEqualiser) {
     mastered();
-    view->appear();
-    view->toggleEQ();
-    EQSettings edited = eq->eqSettings();
-    edited.bands[2].gain = 4.0f;
-    eq->applyPanelSettings(edited);
-
-    PlayerEnvironment environment;
-    environment.output = std::make_unique<FakeAudioOutput>();
-    environment.engine = &engine;
-    environment.store = &store;
-    environment.clock = [] { return 0.0; };
-    environment.background = [](std::function<void()> job) { job(); };
-    AudioPlayerManager other(std::move(environment));
-    view->playback()->setPlayer(&other);
+    EQSettings edited = editBand(2, 4.0f);
+    auto other = fakePlayer(engine, store);
+    view->playback()->setPlayer(other.get());
     ASSERT_EQ(view->results()->count(), 2);
     view->playback()->togglePlay(1, false);
-    EXPECT_EQ(eq->audioPlayer(), &other) << "the manager follows the player of the master";
-    EXPECT_EQ(other.currentEQSettings(), edited);
+    EXPECT_EQ(eq->audioPlayer(), other.get()) << "the manager follows the player of the master";
+    EXPECT_EQ(other->currentEQSettings(), edited);
 
     edited.bands[2].gain = -3.0f;
     eq->applyPanelSettings(edited);
-    EXPECT_EQ(other.currentEQSettings(), edited) << "panel edits are heard live";
+    EXPECT_EQ(other->currentEQSettings(), edited) << "panel edits are heard live";
     view->playback()->togglePlay(1, true);
-    EXPECT_FALSE(other.currentEQSettings().isEnabled) << "an original plays unprocessed";
+    EXPECT_FALSE(other->currentEQSettings().isEnabled) << "an original plays unprocessed";
     view->playback()->stopPlayback();
     view->playback()->setPlayer(player.get());
 }
@@ -455,7 +421,7 @@ TEST_F(PanelHubTest, TheReferenceButtonSwitchesTheReferenceAndItsPanel) {
     view->toggleReferenceTrack();
     EXPECT_TRUE(view->showReferenceTrack());
     EXPECT_TRUE(reference->isEnabled());
-    test::FakePanel* panel = panels->latest(QString::fromLatin1(ReferenceTrackManager::kPanelTitle));
+    FakePanel* panel = panels->latest(QString::fromLatin1(ReferenceTrackManager::kPanelTitle));
     ASSERT_TRUE(panel);
     EXPECT_TRUE(panel->isVisible());
     EXPECT_EQ(reference->batchProcessor(), view->batchProcessor());
@@ -468,7 +434,6 @@ TEST_F(PanelHubTest, TheReferenceButtonSwitchesTheReferenceAndItsPanel) {
 
 TEST_F(PanelHubTest, ResetToDefaultsAndStartingOverCloseTheEqualiserPanel) {
     mastered();
-    view->appear();
     view->toggleEQ();
     ASSERT_TRUE(eq->isVisible());
     post(notifications::kResetApplicationToDefaults);
@@ -476,7 +441,7 @@ TEST_F(PanelHubTest, ResetToDefaultsAndStartingOverCloseTheEqualiserPanel) {
     EXPECT_EQ(count(), 0);
     EXPECT_EQ(view->appState(), AppState::importFiles);
 
-    mastered();
+    mastered(false);
     view->toggleEQ();  // showEQ was left on: this press turns it off
     view->toggleEQ();
     ASSERT_TRUE(eq->isVisible());
@@ -487,30 +452,5 @@ TEST_F(PanelHubTest, ResetToDefaultsAndStartingOverCloseTheEqualiserPanel) {
     EXPECT_EQ(count(), 2);
 }
 
-TEST_F(ContentViewTest, TheListModelChangesRowByRow) {
-    SongListModel model;
-    model.setBatchProcessor(view->batchProcessor());
-    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
-    QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
-    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
-    import(songs(scratch.path(), 3));
-    EXPECT_EQ(inserted.count(), 3);
-    EXPECT_EQ(model.rowCount(), 3);
-    view->batchProcessor()->toggleSelection(1);
-    ASSERT_EQ(changed.count(), 1);
-    EXPECT_EQ(changed.at(0).at(0).toModelIndex().row(), 1);
-    EXPECT_FALSE(model.data(model.index(1), SongListModel::IsSelectedRole).toBool());
-    EXPECT_EQ(model.data(model.index(0), SongListModel::DurationTextRole).toString(), "0:00");
-    EXPECT_EQ(reset.count(), 0) << "no change resets the delegates";
-}
-
-TEST(DurationText, MinutesAndSecondsOfWholeSeconds) {
-    EXPECT_EQ(durationText(187.9), "3:07");
-    EXPECT_EQ(durationText(0.0), "0:00");
-    EXPECT_EQ(durationText(3600.0), "60:00");
-    EXPECT_EQ(durationText(std::nan("")), "--:--");
-    EXPECT_EQ(durationText(-1.0), "--:--");
-}
-
 }  // namespace
-}  // namespace korvanta
+}  // namespace korvanta::test

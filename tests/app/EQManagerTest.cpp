@@ -4,13 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include "AppTestSupport.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PreferenceKeys.h"
-#include "playback/FakeAudioOutput.h"
 #include "reference/ReferenceProfileStore.h"
 #include "support/FakePanels.h"
 #include "support/ManualDelays.h"
-#include "support/QtTestSupport.h"
 #include "support/TestAudio.h"
 
 namespace korvanta::test {
@@ -18,42 +17,25 @@ namespace {
 
 namespace fs = std::filesystem;
 
-EQSettings withBand(float gain, size_t band = 5) {
-    EQSettings s;
-    s.bands[band].gain = gain;
-    return s;
-}
-
 TEST(AudibleEQ, OnlyChangesBeyondTheThresholdsCountAndWidthOnlyWhileOn) {
-    struct Case {
-        const char* what;
+    const std::tuple<const char*, std::function<void(EQSettings&)>, bool> cases[] = {
+        {"defaults", [](EQSettings&) {}, false},
+        {"master 0.05 dB", [](EQSettings& s) { s.masterGain = 0.05f; }, false},
+        {"master -0.2 dB", [](EQSettings& s) { s.masterGain = -0.2f; }, true},
+        {"band +0.2 dB", [](EQSettings& s) { s.bands[5].gain = 0.2f; }, true},
+        {"band +0.1 dB", [](EQSettings& s) { s.bands[5].gain = 0.1f; }, false},
+        {"band -3 dB", [](EQSettings& s) { s.bands[11].gain = -3.0f; }, true},
+        {"width 1.5, widening off", [](EQSettings& s) { s.stereoWidth = 1.5f; }, false},
+        {"width 1.5, widening on", [](EQSettings& s) { s.stereoWidth = 1.5f, s.stereoEnhancementEnabled = true; }, true},
+        {"mid 1.005", [](EQSettings& s) { s.midEnhancementEnabled = true, s.midAmount = 1.005f; }, false},
+        {"mid 1.2", [](EQSettings& s) { s.midEnhancementEnabled = true, s.midAmount = 1.2f; }, true},
+        {"enabled but flat", [](EQSettings& s) { s.isEnabled = true; }, false},
+    };
+    for (const auto& [what, change, audible] : cases) {
         EQSettings settings;
-        bool audible;
-    };
-    EQSettings quietMaster;
-    quietMaster.masterGain = 0.05f;
-    EQSettings loudMaster;
-    loudMaster.masterGain = -0.2f;
-    EQSettings widthOff;
-    widthOff.stereoWidth = 1.5f;
-    EQSettings widthOn = widthOff;
-    widthOn.stereoEnhancementEnabled = true;
-    EQSettings midTiny;
-    midTiny.midEnhancementEnabled = true;
-    midTiny.midAmount = 1.005f;
-    EQSettings midOn = midTiny;
-    midOn.midAmount = 1.2f;
-    EQSettings enabledFlat;
-    enabledFlat.isEnabled = true;
-    const Case cases[] = {
-        {"defaults", EQSettings{}, false},           {"master 0.05 dB", quietMaster, false},
-        {"master -0.2 dB", loudMaster, true},        {"band +0.2 dB", withBand(0.2f), true},
-        {"band +0.1 dB", withBand(0.1f), false},     {"band -3 dB", withBand(-3.0f, 11), true},
-        {"width 1.5, widening off", widthOff, false}, {"width 1.5, widening on", widthOn, true},
-        {"mid 1.005", midTiny, false},               {"mid 1.2", midOn, true},
-        {"enabled but flat", enabledFlat, false},
-    };
-    for (const auto& c : cases) EXPECT_EQ(hasAudibleEQ(c.settings), c.audible) << c.what;
+        change(settings);
+        EXPECT_EQ(hasAudibleEQ(settings), audible) << what;
+    }
 }
 
 TEST(EQPanelFrame, FirstOpeningGoesNearTheCornerAndStoredFramesOutsideTheScreenAreReplaced) {
@@ -76,13 +58,7 @@ protected:
     void SetUp() override {
         panels = installFakePanels();
         delays = installManualDelays();
-        PlayerEnvironment environment;
-        environment.output = std::make_unique<FakeAudioOutput>();
-        environment.engine = &engine;
-        environment.store = &store;
-        environment.clock = [] { return 0.0; };
-        environment.background = [](std::function<void()> job) { job(); };
-        player = std::make_unique<AudioPlayerManager>(std::move(environment));
+        player = fakePlayer(engine, store);
         batch = std::make_unique<BatchProcessor>(store);
         batch->setMeasuresOnImport(false);
         for (int i = 0; i < 2; ++i) {
@@ -120,7 +96,7 @@ protected:
     }
     void open() { manager->showPanel(batch.get(), player.get()); }
     FakePanel* panel() const { return panels->latest(QString::fromLatin1(EQManager::kTitle)); }
-    // What REMASTER changed: both keys and posts after the wait.
+    // REMASTER neither stores the active record nor posts, however long one waits.
     void expectNothingHappens(const char* why) {
         manager->remasterWithEQ();
         delays->advance(1.0);
@@ -170,9 +146,7 @@ TEST_F(EQManagerTest, ThePanelOpensOnceEnablesTheRecordAndRemembersItsFrame) {
 
 TEST_F(EQManagerTest, TheUsersCloseSwitchesTheEqualiserOffAndKeepsAnEnabledActiveRecord) {
     for (const bool activeEnabled : {true, false}) {
-        EQSettings active = withBand(2.0f);
-        active.isEnabled = activeEnabled;
-        saveEQSettings(active, keys::kActiveEQSettings, store);
+        saveEQSettings(withBand(2.0f, 5, activeEnabled), keys::kActiveEQSettings, store);
         open();
         panel()->userCloses();
         EXPECT_FALSE(manager->isVisible());
@@ -244,14 +218,8 @@ TEST_F(EQManagerTest, RemasterDoesNothingWhenNothingIsAudibleNothingIsRenderedOr
     batch->setAudioFile(0, unrendered);
     expectNothingHappens("no song has a rendering");
 
-    // A batch holds the processor busy.
     Gate release;
-    batch->setMasteringOperation([&](const fs::path& input, const DJMasteringSettings&, bool,
-                                     const std::optional<EQSettings>&, const std::shared_ptr<ProgressUpdater>&,
-                                     const AudioProcessor::CancellationCheck&) -> Result<DJMasteringResult> {
-        release.wait();
-        return DJMasteringResult{input, AudioStats{-10, -1, -12}};
-    });
+    batch->setMasteringOperation(instantMastering(AudioStats{-10, -1, -12}, &release));
     batch->processFiles({}, false, false, -14.0f, -0.3f);
     ASSERT_TRUE(batch->isProcessing());
     render(1, false);  // ignored while running: the list is the batch's

@@ -4,14 +4,13 @@
 
 #include <cmath>
 
+#include "AppTestSupport.h"
 #include "app/ContentView.h"
 #include "engine/LoudnessMeasurement.h"
 #include "export/ExportFormat.h"
 #include "export/ExportTestSupport.h"
 #include "platform/PreferenceKeys.h"
-#include "playback/FakeAudioOutput.h"
 #include "support/ManualDelays.h"
-#include "support/QtTestSupport.h"
 #include "support/TestAudio.h"
 
 namespace korvanta::test {
@@ -50,21 +49,15 @@ TEST(EqualiserRoad, MasterEqualiseRemasterAndExportTheFinalAsM4AWithACover) {
         writeWav(song, songLike(), WavSampleFormat::int16);
     }
 
-    PlayerEnvironment environment;
-    environment.output = std::make_unique<FakeAudioOutput>();
     AudioEngine engine;
-    environment.engine = &engine;
-    environment.store = &store;
-    environment.clock = [] { return 0.0; };
-    environment.background = [](std::function<void()> job) { job(); };
-    AudioPlayerManager player(std::move(environment));
-    EQManager eq(store, &player);
+    auto player = fakePlayer(engine, store);
+    EQManager eq(store, player.get());
     ContentView view(store);
-    view.playback()->setPlayer(&player);
+    view.playback()->setPlayer(player.get());
     view.setEqManager(&eq);
     view.appear();
 
-    view.processAudioFiles({QUrl::fromLocalFile(QString::fromStdString(song.string()))});
+    view.processAudioFiles({urlOf(song)});
     ASSERT_TRUE(waitUntil([&] { return view.batchProcessor()->fileCount() == 1 && !view.batchProcessor()->isAddingFiles(); }));
     view.startMasteringProcess();
     ASSERT_TRUE(waitUntil([&] { return view.appState() == AppState::result; }, std::chrono::minutes(3)));
@@ -98,7 +91,7 @@ TEST(EqualiserRoad, MasterEqualiseRemasterAndExportTheFinalAsM4AWithACover) {
     results->startExportAll();
     ASSERT_TRUE(results->showExportChoiceAlert()) << "final mode asks which version";
     results->chooseExport(true);
-    results->exportFolderChosen(QUrl::fromLocalFile(QString::fromStdString(target.path().string())));
+    results->exportFolderChosen(urlOf(target.path()));
     ASSERT_TRUE(waitUntil([&] {
         delays->advance(0.1);
         return results->exportedFilesCount() == 1 && results->exportAnimationCompleted();

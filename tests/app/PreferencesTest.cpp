@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -16,36 +16,25 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The two stores the application uses: the persistent INI store and the memory store of the
-// command line and the tests. Everything here must behave the same on both.
-struct StoreKind {
-    const char* name;
-    std::function<std::unique_ptr<Preferences>(const fs::path& iniFile)> make;
-    std::function<std::set<std::string>(const Preferences&)> keys;
-};
-
-void PrintTo(const StoreKind& kind, std::ostream* os) { *os << kind.name; }
-
-const StoreKind kSettingsStore{
-    "SettingsStore",
-    [](const fs::path& ini) { return std::make_unique<SettingsStore>(QString::fromStdString(ini.string())); },
-    [](const Preferences& store) {
-        std::set<std::string> keys;
-        for (const auto& k : static_cast<const SettingsStore&>(store).allKeys()) keys.insert(k.toStdString());
-        return keys;
-    }};
-
-const StoreKind kMemoryStore{
-    "MemoryPreferences", [](const fs::path&) { return std::make_unique<MemoryPreferences>(); },
-    [](const Preferences& store) {
-        const auto list = static_cast<const MemoryPreferences&>(store).keys();
-        return std::set<std::string>(list.begin(), list.end());
-    }};
-
-class PreferencesTest : public ::testing::TestWithParam<StoreKind> {
+// Everything here must behave the same on the persistent INI store and on the memory store.
+class PreferencesTest : public ::testing::TestWithParam<std::string> {
 protected:
-    void SetUp() override { store = GetParam().make(folder / "settings.ini"); }
-    std::set<std::string> keys() const { return GetParam().keys(*store); }
+    void SetUp() override {
+        if (GetParam() == "SettingsStore") {
+            store = std::make_unique<SettingsStore>(QString::fromStdString((folder / "settings.ini").string()));
+        } else {
+            store = std::make_unique<MemoryPreferences>();
+        }
+    }
+    std::set<std::string> keys() const {
+        std::set<std::string> out;
+        if (auto* ini = dynamic_cast<const SettingsStore*>(store.get())) {
+            for (const auto& k : ini->allKeys()) out.insert(k.toStdString());
+        } else {
+            for (const auto& k : static_cast<const MemoryPreferences&>(*store).keys()) out.insert(k);
+        }
+        return out;
+    }
 
     test::ScratchFolder folder;
     std::unique_ptr<Preferences> store;
@@ -70,8 +59,7 @@ TEST_P(PreferencesTest, StoredLoudnessSettingsAreReadAndUnreadableOnesReadAsDefa
         bool highQuality;
         std::function<bool(const Preferences&)> untouched;
     };
-    // Values of the wrong kind are what a hand-edited or damaged store holds: a batch must never
-    // start at 0 LUFS because a value could not be read.
+    // A hand-edited or damaged store must never start a batch at 0 LUFS.
     const Case cases[] = {
         {"stored values win; only the absent key gets its default",
          [](Preferences& p) { p.setFloat("targetLoudness", -14.0f), p.setBool("highQualityMode", true); },
@@ -155,12 +143,10 @@ TEST_P(PreferencesTest, ResetRemovesExactlyTheUsersChoices) {
     EXPECT_EQ(store->stringValue("selectedThemeId"), "y") << "kept keys keep their values";
 }
 
-INSTANTIATE_TEST_SUITE_P(BothStores, PreferencesTest, ::testing::Values(kSettingsStore, kMemoryStore),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(BothStores, PreferencesTest, ::testing::Values("SettingsStore", "MemoryPreferences"),
+                         [](const auto& info) { return info.param; });
 
-// QSettings shares parsed files between the stores of one process, so a store reopened on the
-// same path may never read the text back. A restart is simulated by reading a copy of the written
-// file under a name this process has never opened.
+// QSettings shares parsed files within a process, so a restart reads a copy under a new name.
 QString restartedCopy(const QString& ini) {
     static int restarts = 0;
     const fs::path copy = ini.toStdString() + ".restart-" + std::to_string(++restarts);
@@ -168,7 +154,6 @@ QString restartedCopy(const QString& ini) {
     return QString::fromStdString(copy.string());
 }
 
-// Values written by one SettingsStore and read after a restart.
 TEST(SettingsStoreTest, TypedValuesSurviveANewStoreOnTheSameFile) {
     test::ScratchFolder folder;
     const QString ini = QString::fromStdString((folder / "Korvanta.conf").string());
@@ -209,8 +194,7 @@ TEST(SettingsStoreTest, TypedValuesSurviveANewStoreOnTheSameFile) {
 }
 
 TEST(SettingsStoreTest, UserStoreLivesInTheConfigurationFolder) {
-    // The user configuration folder (XDG_CONFIG_HOME, which Qt reads once per process) is moved
-    // to a scratch folder, so the real user's store is never touched.
+    // Qt reads XDG_CONFIG_HOME once per process: the user scope is moved so the real store stays untouched.
     test::ScratchFolder folder;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                        QString::fromStdString(folder.path().string()));

@@ -4,12 +4,11 @@
 
 #include <cmath>
 
+#include "AppTestSupport.h"
 #include "app/ResultPlayback.h"
 #include "platform/PreferenceKeys.h"
-#include "playback/FakeAudioOutput.h"
 #include "support/FakePanels.h"
 #include "support/ManualDelays.h"
-#include "support/QtTestSupport.h"
 #include "support/TestAudio.h"
 
 namespace korvanta::test {
@@ -24,15 +23,7 @@ protected:
     void SetUp() override {
         panels = installFakePanels();
         delays = installManualDelays();
-        PlayerEnvironment environment;
-        auto out = std::make_unique<FakeAudioOutput>();
-        output = out.get();
-        environment.output = std::move(out);
-        environment.engine = &engine;
-        environment.store = &store;
-        environment.clock = [this] { return now; };
-        environment.background = [](std::function<void()> job) { job(); };
-        player = std::make_unique<AudioPlayerManager>(std::move(environment));
+        player = fakePlayer(engine, store, [this] { return now; }, &output);
         scope = std::make_unique<VectorscopeManager>(store);
         scope->setAutoRefresh(false);
 
@@ -80,9 +71,7 @@ protected:
         runPosted();
     }
 
-    QUrl fileUrl(const std::string& name) const {
-        return QUrl::fromLocalFile(QString::fromStdString((folder / name).string()));
-    }
+    QUrl fileUrl(const std::string& name) const { return urlOf(folder / name); }
 
     std::vector<float> pullLeft(uint32_t frames) {
         runPosted();
@@ -197,35 +186,39 @@ TEST_F(ResultPlaybackTest, TheOtherColumnStopsTheFirstAndPlaysFromTheStart) {
 }
 
 struct TapCase {
+    int card;
     double x;
     float fraction;
 };
 
 class SeekTapTest : public ResultPlaybackTest, public ::testing::WithParamInterface<TapCase> {};
 
-TEST_P(SeekTapTest, TheBarLeavesFivePercentMarginsAtBothEnds) {
+// Card 0 plays; a tap on card 1 is ignored.
+TEST_P(SeekTapTest, TheBarOfThePlayingCardLeavesFivePercentMarginsAtBothEnds) {
     toggle(0, false);
-    playback->seekTap(0, GetParam().x, 200.0);
+    playback->seekTap(GetParam().card, GetParam().x, 200.0);
     EXPECT_FLOAT_EQ(player->currentProgress(), GetParam().fraction);
 }
 
 INSTANTIATE_TEST_SUITE_P(Taps, SeekTapTest,
-                         ::testing::Values(TapCase{0, 0.0f}, TapCase{10, 0.0f}, TapCase{55, 0.25f},
-                                           TapCase{100, 0.5f}, TapCase{190, 1.0f}, TapCase{200, 1.0f}));
+                         ::testing::Values(TapCase{0, 0, 0.0f}, TapCase{0, 10, 0.0f}, TapCase{0, 55, 0.25f},
+                                           TapCase{0, 100, 0.5f}, TapCase{0, 190, 1.0f}, TapCase{0, 200, 1.0f},
+                                           TapCase{1, 100, 0.0f}));
 
-TEST_F(ResultPlaybackTest, TapsOnACardThatIsNotPlayingAreIgnored) {
-    toggle(0, false);
-    playback->seekTap(1, 100, 200);
-    EXPECT_FLOAT_EQ(player->currentProgress(), 0.0f);
-}
-
-TEST_F(ResultPlaybackTest, TheEndOfTheSongClearsThePlayingCard) {
-    toggle(0, false);
-    now = 1.0;
-    player->updateProgress();
-    runPosted();
-    EXPECT_EQ(player->playbackState(), PlaybackState::stopped);
-    EXPECT_EQ(playback->playingFileIndex(), -1);
+TEST_F(ResultPlaybackTest, TheEndOfTheSongAndTheExportClearThePlayingCard) {
+    const std::pair<const char*, std::function<void()>> stops[] = {
+        {"the end of the song", [&] { now = 1.0, player->updateProgress(), runPosted(); }},
+        {"the export (normal mode: the folder chooser opens)", [&] { results->startExportAll(); }},
+    };
+    for (const auto& [what, stop] : stops) {
+        SCOPED_TRACE(what);
+        now = 0.0;
+        toggle(0, false);
+        ASSERT_EQ(player->playbackState(), PlaybackState::playing);
+        stop();
+        EXPECT_EQ(player->playbackState(), PlaybackState::stopped);
+        EXPECT_EQ(playback->playingFileIndex(), -1);
+    }
 }
 
 struct MatchCase {
@@ -249,6 +242,7 @@ TEST_P(MatchLevelTest, TheLeftColumnPlaysAtTheRightColumnsLoudness) {
     EXPECT_EQ(playback->matchGainText(0), QString()) << "off by default";
     playback->setMatchLevel(true);
     EXPECT_TRUE(store.boolValue(keys::kMatchLevelEnabled).value_or(false));
+    EXPECT_TRUE(ResultPlayback(results.get(), store).matchLevel()) << "read back from the store";
     EXPECT_EQ(playback->matchGainText(0), QString::fromLatin1(c.text));
 
     toggle(0, true);
@@ -272,12 +266,6 @@ INSTANTIATE_TEST_SUITE_P(Songs, MatchLevelTest,
                                            MatchCase{false, -8.0f, -0.2f, -10.0f, -2.0f, "-2.0 dB"},
                                            MatchCase{true, -9.8f, -1.0f, -8.0f, 0.9f, "+0.9 dB"}));
 
-TEST_F(ResultPlaybackTest, TheMatchLevelChoiceIsReadBackFromTheStore) {
-    store.setBool(keys::kMatchLevelEnabled, true);
-    ResultPlayback other(results.get(), store);
-    EXPECT_TRUE(other.matchLevel());
-}
-
 TEST_F(ResultPlaybackTest, ARequestForTheCurrentPlaybackPointsThePinnedVectorscopeAtIt) {
     NotificationCenter::shared()->post(QString::fromLatin1(notifications::kRequestCurrentPlayback));
     EXPECT_FALSE(scope->hasPanel()) << "nothing plays: nothing happens";
@@ -297,13 +285,6 @@ TEST_F(ResultPlaybackTest, AVisibleVectorscopeFollowsTheNewCardUnpinned) {
     EXPECT_EQ(scope->currentAnalyzer()->url(), fileUrl("song0_master.wav"));
     EXPECT_FALSE(scope->isPinned());
     EXPECT_EQ(scope->currentTitle, QStringLiteral("song0.wav"));
-}
-
-TEST_F(ResultPlaybackTest, TheExportStopsWhatPlays) {
-    toggle(0, false);
-    results->startExportAll();  // normal mode: the folder chooser opens
-    EXPECT_EQ(player->playbackState(), PlaybackState::stopped);
-    EXPECT_EQ(playback->playingFileIndex(), -1);
 }
 
 TEST_F(ResultPlaybackTest, WithoutADeviceTheScreenSaysSoAndNothingPlays) {

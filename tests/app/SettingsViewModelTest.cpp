@@ -6,22 +6,18 @@
 
 #include <fstream>
 
+#include "AppTestSupport.h"
+#include "export/ExportTestSupport.h"
 #include "platform/PreferenceKeys.h"
-#include "support/QtTestSupport.h"
-#include "support/TestAudio.h"
 
-namespace korvanta {
+namespace korvanta::test {
 namespace {
-
-namespace fs = std::filesystem;
 
 class SettingsViewModelTest : public ::testing::Test {
 protected:
-    QUrl urlOf(const fs::path& path) { return QUrl::fromLocalFile(QString::fromStdString(path.string())); }
-
     MemoryPreferences store;
     AudioSettingsManager settings{store};
-    test::ScratchFolder scratch;
+    ScratchFolder scratch;
 };
 
 TEST_F(SettingsViewModelTest, TheCardOfTheCurrentSettingsIsSelectedAndFollowsThem) {
@@ -69,26 +65,19 @@ TEST_F(SettingsViewModelTest, M4aStoresStandardQualityAndKeepsQualityChangesUnst
 
 TEST_F(SettingsViewModelTest, ArtworkBytesAreStoredUnchangedAndOtherFilesChangeNothing) {
     SettingsViewModel model(&settings, nullptr, store);
-    int status = 0;
-    test::runCommand("ffmpeg -nostdin -v error -f lavfi -i color=red:s=8x8 -frames:v 1 " +
-                         test::shellQuote((scratch / "cover.png").string()),
-                     &status);
-    ASSERT_EQ(status, 0);
-    std::ifstream in(scratch / "cover.png", std::ios::binary);
-    const QByteArray png = QByteArray::fromStdString(std::string(std::istreambuf_iterator<char>(in), {}));
+    const Bytes png = makeImage(scratch, "color=red:s=8x8", "cover.png");
+    ASSERT_FALSE(png.empty());
     std::ofstream(scratch / "notes.jpg") << "not an image";
 
     QSignalSpy rejected(&model, &SettingsViewModel::artworkRejected);
     model.chooseArtworkFile(urlOf(scratch / "notes.jpg"));
-    ASSERT_TRUE(test::waitUntil([&] { return !model.isLoadingArtwork() && rejected.count() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return !model.isLoadingArtwork() && rejected.count() == 1; }));
     EXPECT_FALSE(model.hasArtwork());
     EXPECT_FALSE(store.contains(keys::kGlobalArtworkData));
 
     model.chooseArtworkFile(urlOf(scratch / "cover.png"));
-    ASSERT_TRUE(test::waitUntil([&] { return !model.isLoadingArtwork() && model.hasArtwork(); }));
-    const auto stored = store.bytesValue(keys::kGlobalArtworkData);
-    ASSERT_TRUE(stored);
-    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(stored->data()), qsizetype(stored->size())), png);
+    ASSERT_TRUE(waitUntil([&] { return !model.isLoadingArtwork() && model.hasArtwork(); }));
+    EXPECT_EQ(store.bytesValue(keys::kGlobalArtworkData), png);
 
     model.setGlobalArtworkEnabled(true);
     EXPECT_EQ(store.boolValue(keys::kGlobalArtworkEnabled), true);
@@ -100,4 +89,4 @@ TEST_F(SettingsViewModelTest, ArtworkBytesAreStoredUnchangedAndOtherFilesChangeN
 }
 
 }  // namespace
-}  // namespace korvanta
+}  // namespace korvanta::test
