@@ -3,40 +3,22 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <string>
-#include <vector>
 
-#include "support/TestAudio.h"
+#include "ReaderTestSupport.h"
 
-namespace korvanta {
+namespace korvanta::test {
 namespace {
 
 namespace fs = std::filesystem;
-using test::ScratchFolder;
-using test::Signal;
 
-// `frames` frames read through `reader` from `start`, one vector per channel.
-std::vector<std::vector<float>> readAt(AudioFileReader& reader, int64_t start, uint32_t frames) {
-    auto buffer = PcmBuffer::allocate(reader.processingFormat(), frames);
-    EXPECT_TRUE(buffer);
-    if (!buffer) return {};
-    reader.setFramePosition(start);
-    const Status read = reader.read(*buffer);
-    EXPECT_TRUE(read.ok()) << (read.ok() ? "" : read.error().description());
-    std::vector<std::vector<float>> out(static_cast<size_t>(buffer->channelCount()));
-    for (int c = 0; c < buffer->channelCount(); ++c) {
-        out[static_cast<size_t>(c)].assign(buffer->channel(c), buffer->channel(c) + buffer->frameLength());
-    }
-    return out;
-}
-
-bool bitIdentical(const std::vector<std::vector<float>>& a, const std::vector<std::vector<float>>& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t c = 0; c < a.size(); ++c) {
-        if (a[c].size() != b[c].size()) return false;
-        if (!a[c].empty() && std::memcmp(a[c].data(), b[c].data(), a[c].size() * sizeof(float)) != 0) {
-            return false;
-        }
+// Bit for bit, so that -0.0 and 0.0 differ.
+bool bitIdentical(const Signal& a, const Signal& b) {
+    if (a.channels.size() != b.channels.size()) return false;
+    for (size_t c = 0; c < a.channels.size(); ++c) {
+        const auto& x = a.channels[c];
+        const auto& y = b.channels[c];
+        if (x.size() != y.size()) return false;
+        if (!x.empty() && std::memcmp(x.data(), y.data(), x.size() * sizeof(float)) != 0) return false;
     }
     return true;
 }
@@ -49,21 +31,19 @@ struct FormatCase {
 
 void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.name; }
 
-class MemoryDecoderFormatTest : public ::testing::TestWithParam<FormatCase> {
-protected:
-    ScratchFolder scratch_;
-};
+class MemoryDecoderFormatTest : public ::testing::TestWithParam<FormatCase> {};
 
 // Whatever the backend, the samples in memory are those the file's own reader gives at any
 // position: the pipeline's figures and masters depend on it bit for bit.
 TEST_P(MemoryDecoderFormatTest, ReadsEqualTheFilesReadsAtEveryPosition) {
     const FormatCase& c = GetParam();
-    const fs::path wav = scratch_.path() / "source.wav";
-    test::writeWav(wav, test::makeNoise(44100.0, 2, 5.0, 0.3f, 7), WavSampleFormat::int16);
+    ScratchFolder scratch;
+    const fs::path wav = scratch / "source.wav";
+    writeWav(wav, makeNoise(44100.0, 2, 5.0, 0.3f, 7), WavSampleFormat::int16);
     fs::path input = wav;
     if (c.ffmpegOptions) {
-        input = scratch_.path() / (std::string("song.") + c.extension);
-        test::convertWithFfmpeg(wav, input, c.ffmpegOptions);
+        input = scratch / (std::string("song.") + c.extension);
+        convertWithFfmpeg(wav, input, c.ffmpegOptions);
     }
     auto file = AudioFileReader::open(input);
     ASSERT_TRUE(file.ok()) << file.error().description();
@@ -77,16 +57,12 @@ TEST_P(MemoryDecoderFormatTest, ReadsEqualTheFilesReadsAtEveryPosition) {
     EXPECT_EQ(memory->length(), length);
     EXPECT_EQ(memory->path(), input) << "the reader names the song it holds";
 
-    struct Span {
-        int64_t start;
-        uint32_t frames;
-    };
     // Start, an odd spot inside, across the last frame, and beyond the end (nothing there).
-    const Span spans[] = {{0, 4096}, {77777, 12345}, {length - 1000, 4096}, {length + 10, 100}};
-    for (const Span& s : spans) {
-        const auto fromFile = readAt(*file.value(), s.start, s.frames);
-        const auto fromMemory = readAt(*memory, s.start, s.frames);
-        EXPECT_TRUE(bitIdentical(fromFile, fromMemory)) << c.name << " at frame " << s.start;
+    const std::pair<int64_t, uint32_t> spans[] = {
+        {0, 4096}, {77777, 12345}, {length - 1000, 4096}, {length + 10, 100}};
+    for (const auto& [start, frames] : spans) {
+        const Signal fromFile = readRange(*file.value(), start, frames);
+        EXPECT_TRUE(bitIdentical(fromFile, readRange(*memory, start, frames))) << c.name << " at " << start;
     }
 }
 
@@ -104,7 +80,7 @@ class MemoryDecoderTest : public ::testing::Test {
 protected:
     fs::path song(double seconds, int channels = 2) {
         const fs::path path = scratch_.path() / ("song-" + std::to_string(songs_++) + ".wav");
-        test::writeWav(path, test::makeNoise(22050.0, channels, seconds, 0.5f, 3));
+        writeWav(path, makeNoise(22050.0, channels, seconds, 0.5f, 3));
         return path;
     }
     ScratchFolder scratch_;
@@ -153,7 +129,7 @@ TEST_F(MemoryDecoderTest, DecodesFromTheReadersPositionAndPassesOnOpeningErrors)
     ASSERT_TRUE(rest.ok());
     EXPECT_EQ(rest.value()->length, reader.value()->length() - 1000);
     EXPECT_EQ(reader.value()->framePosition(), reader.value()->length()) << "left at the end";
-    const Signal whole = test::readAll(path);
+    const Signal whole = readAll(path);
     EXPECT_EQ(rest.value()->channels[1][0], whole.channels[1][1000]) << "the first frame is frame 1000";
 
     const fs::path missing = scratch_.path() / "missing.wav";
@@ -178,4 +154,4 @@ TEST_F(MemoryDecoderTest, ReadersOverOneSongKeepTheirOwnPositions) {
 }
 
 }  // namespace
-}  // namespace korvanta
+}  // namespace korvanta::test

@@ -14,18 +14,19 @@
 namespace korvanta {
 namespace {
 
-// Collects what an updater delivers and lets the test wait for a given value to arrive.
+// Collects what an updater delivers, noting a delivery on the test's own thread.
 struct Delivery {
     std::mutex mutex;
     std::condition_variable arrived;
     std::vector<double> values;
-    std::vector<std::thread::id> threads;
+    const std::thread::id testThread = std::this_thread::get_id();
+    std::atomic<bool> onTestThread{false};
 
     ProgressUpdater::Callback callback() {
         return [this](double v) {
+            if (std::this_thread::get_id() == testThread) onTestThread = true;
             std::lock_guard lock(mutex);
             values.push_back(v);
-            threads.push_back(std::this_thread::get_id());
             arrived.notify_all();
         };
     }
@@ -35,19 +36,18 @@ struct Delivery {
     std::vector<double> until(double last) {
         std::unique_lock lock(mutex);
         arrived.wait(lock, [&] { return !values.empty() && values.back() == last; });
+        EXPECT_FALSE(onTestThread) << "the callback runs off the caller's thread";
         return values;
     }
 };
 
-// Each row: the values fed to a fresh updater, then a final 1.0 as a fence, and what must come out
-// before the fence.
-struct Case {
-    const char* why;
-    std::vector<double> fed;
-    std::vector<double> delivered;
-};
-
 TEST(ProgressUpdater, ClampsTruncatesAndPassesOnOnlyIncreasingHundredths) {
+    // The values fed to a fresh updater, then 1.0 as a fence, and what must come out before it.
+    struct Case {
+        const char* why;
+        std::vector<double> fed;
+        std::vector<double> delivered;
+    };
     const std::vector<Case> cases = {
         {"0.104 and 0.109 both truncate to 0.10; the second is no increase", {0.104, 0.109}, {0.10}},
         {"negative progress clamps to 0, and 0 is a first value since the start is -1",
@@ -58,6 +58,7 @@ TEST(ProgressUpdater, ClampsTruncatesAndPassesOnOnlyIncreasingHundredths) {
         {"0.3 is reported by the batch before mastering starts", {0.3, 0.305}, {0.3}},
         {"steps below a hundredth are merged", {0.011, 0.0199, 0.02}, {0.01, 0.02}},
         {"NaN carries no progress and is ignored", {std::nan(""), 0.4}, {0.4}},
+        {"above 1 is passed on as exactly 1.0, and nothing can follow it", {1.7, 2.0, 0.9, 0.5}, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
@@ -73,21 +74,8 @@ TEST(ProgressUpdater, ClampsTruncatesAndPassesOnOnlyIncreasingHundredths) {
     }
 }
 
-TEST(ProgressUpdater, AboveOneIsPassedOnAsOneAndNothingFollows) {
-    Delivery d;
-    auto updater = ProgressUpdater::create(d.callback());
-    updater->update(1.7);
-    updater->update(2.0);
-    updater->update(0.9);
-    updater->update(0.5);  // enqueued after everything above if it were passed on
-    auto got = d.until(1.0);
-    // 1.7 becomes exactly 1.0; nothing after it can be an increase.
-    EXPECT_EQ(got, std::vector<double>{1.0});
-}
-
+// None skipped by binary rounding: 0.29, 0.57 and 0.58 times 100 fall just short.
 TEST(ProgressUpdater, EveryHundredthFromZeroToOneArrivesExactlyOnce) {
-    // A pipeline that reports in fine steps must yield 0.00, 0.01, ..., 1.00 with none skipped by
-    // binary rounding (for example 0.29, 0.57 or 0.58, whose products with 100 fall just short).
     Delivery d;
     auto updater = ProgressUpdater::create(d.callback());
     for (int i = 0; i <= 1000; ++i) updater->update(i / 1000.0);
@@ -96,18 +84,8 @@ TEST(ProgressUpdater, EveryHundredthFromZeroToOneArrivesExactlyOnce) {
     for (int i = 0; i <= 100; ++i) EXPECT_EQ(got[i], i / 100.0) << "hundredth " << i;
 }
 
-TEST(ProgressUpdater, CallbackRunsOffTheCallersThread) {
-    Delivery d;
-    auto updater = ProgressUpdater::create(d.callback());
-    updater->update(1.0);
-    d.until(1.0);
-    std::lock_guard lock(d.mutex);
-    EXPECT_NE(d.threads.at(0), std::this_thread::get_id());
-}
-
+// Rendering tasks report at once, with stale values; the screens must never move backwards.
 TEST(ProgressUpdater, ConcurrentReportersYieldAStrictlyIncreasingSequence) {
-    // Several rendering tasks report at once, in random order and with stale values. Whatever the
-    // interleaving, what arrives must be strictly increasing (the screens never move backwards).
     Delivery d;
     auto updater = ProgressUpdater::create(d.callback());
     constexpr int kThreads = 8;
@@ -132,20 +110,18 @@ TEST(ProgressUpdater, ConcurrentReportersYieldAStrictlyIncreasingSequence) {
     }
 }
 
+// The first callback blocks the queue while a second value waits behind it and the test drops the
+// updater: queued jobs hold it weakly, so it dies before the second value is delivered.
 TEST(ProgressUpdater, ValuesQueuedForADestroyedUpdaterAreDropped) {
-    // The first callback blocks the updater's queue while the second value is queued behind it.
-    // The test then drops its only reference. Because queued jobs hold the updater weakly, the
-    // updater dies as soon as the first callback returns, before the second would be delivered.
     std::promise<void> releaseFirst;
     auto released = releaseFirst.get_future().share();
-    // Promises fulfilled on the worker are shared with it, so that the test may return while the
-    // worker is still leaving set_value().
+    // Shared with the worker, so that the test may return while the worker is in set_value().
     auto firstStarted = std::make_shared<std::promise<void>>();
     auto deliveredAtDestruction = std::make_shared<std::promise<std::vector<double>>>();
 
     auto values = std::make_shared<std::vector<double>>();
     auto valuesMutex = std::make_shared<std::mutex>();
-    // Reports what had been delivered at the moment the callback (and so the updater) is destroyed.
+    // What had been delivered when the callback, and so the updater, is destroyed.
     struct OnDestroy {
         std::function<void()> fn;
         ~OnDestroy() { fn(); }

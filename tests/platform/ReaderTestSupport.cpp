@@ -24,26 +24,23 @@ Signal onGrid(Signal signal, int bits) {
     return signal;
 }
 
-Signal readRange(AudioFileReader& reader, int64_t start, uint32_t frames) {
-    Signal s;
-    s.sampleRate = reader.processingFormat().sampleRate;
-    const int channels = reader.processingFormat().channelCount;
-    s.channels.assign(static_cast<size_t>(channels), {});
-    auto buffer = PcmBuffer::allocate(reader.processingFormat(), frames);
-    if (!buffer) {
-        ADD_FAILURE() << "no buffer";
-        return s;
-    }
-    reader.setFramePosition(start);
-    auto status = reader.read(*buffer);
-    EXPECT_TRUE(status.ok()) << (status.ok() ? "" : status.error().description());
-    for (int c = 0; c < channels; ++c) {
-        s.channels[c].assign(buffer->channel(c), buffer->channel(c) + buffer->frameLength());
-    }
-    return s;
+Signal tonesOverNoise(double sampleRate, int channels, double seconds, const std::vector<Tone>& tones,
+                      float noise, uint32_t seed) {
+    const Signal quiet = makeNoise(sampleRate, channels, seconds, noise, seed);
+    return makeSignal(sampleRate, channels, quiet.frameCount(), [&](int c, size_t i) {
+        const double t = static_cast<double>(i) / sampleRate;
+        double x = 0.0;
+        for (const Tone& tone : tones) {
+            x += tone.amplitude * std::sin(2 * M_PI * (tone.frequency + tone.perChannel * c) * t);
+        }
+        return static_cast<float>(x) + quiet.channels[c][i];
+    });
 }
 
-Signal readSequential(AudioFileReader& reader, uint32_t chunkFrames) {
+namespace {
+
+// From `start`, one chunk or on to the end.
+Signal readChunks(AudioFileReader& reader, int64_t start, uint32_t chunkFrames, bool toTheEnd) {
     Signal s;
     s.sampleRate = reader.processingFormat().sampleRate;
     const int channels = reader.processingFormat().channelCount;
@@ -53,8 +50,8 @@ Signal readSequential(AudioFileReader& reader, uint32_t chunkFrames) {
         ADD_FAILURE() << "no buffer";
         return s;
     }
-    reader.setFramePosition(0);
-    for (;;) {
+    reader.setFramePosition(start);
+    do {
         auto status = reader.read(*buffer);
         EXPECT_TRUE(status.ok()) << (status.ok() ? "" : status.error().description());
         if (!status.ok() || buffer->frameLength() == 0) break;
@@ -62,8 +59,18 @@ Signal readSequential(AudioFileReader& reader, uint32_t chunkFrames) {
             s.channels[c].insert(s.channels[c].end(), buffer->channel(c),
                                  buffer->channel(c) + buffer->frameLength());
         }
-    }
+    } while (toTheEnd);
     return s;
+}
+
+}  // namespace
+
+Signal readRange(AudioFileReader& reader, int64_t start, uint32_t frames) {
+    return readChunks(reader, start, frames, false);
+}
+
+Signal readSequential(AudioFileReader& reader, uint32_t chunkFrames) {
+    return readChunks(reader, 0, chunkFrames, true);
 }
 
 Result<std::unique_ptr<AudioFileReader>> openWith(Backend backend, const std::filesystem::path& path) {
@@ -119,19 +126,17 @@ int bestLag(const Signal& source, const Signal& decoded, int maxLag) {
     return best;
 }
 
-int64_t ffprobePacketCount(const std::filesystem::path& path) {
+bool ffmpeg(const std::string& arguments) {
     int status = 0;
-    const std::string out = runCommand(
-        "ffprobe -v error -select_streams a:0 -count_packets -show_entries stream=nb_read_packets "
-        "-of default=noprint_wrappers=1:nokey=1 " + shellQuote(path.string()), &status);
-    EXPECT_EQ(status, 0) << out;
-    return std::atoll(out.c_str());
+    runCommand("ffmpeg -nostdin -v error " + arguments, &status);
+    return status == 0;
 }
 
-std::string ffprobeStreamField(const std::filesystem::path& path, const std::string& field) {
+std::string ffprobeStreamField(const std::filesystem::path& path, const std::string& field,
+                               const std::string& options) {
     int status = 0;
-    std::string out = runCommand("ffprobe -v error -select_streams a:0 -show_entries stream=" + field +
-                                     " -of default=noprint_wrappers=1:nokey=1 " +
+    std::string out = runCommand("ffprobe -v error -select_streams a:0 " + options + " -show_entries stream=" +
+                                     field + " -of default=noprint_wrappers=1:nokey=1 " +
                                      shellQuote(path.string()),
                                  &status);
     EXPECT_EQ(status, 0) << out;

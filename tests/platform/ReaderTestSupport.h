@@ -1,5 +1,4 @@
-// Helpers shared by the audio file service tests: reading ranges, comparing signals, probing files
-// with ffprobe, and running a check without root privileges.
+// Helpers shared by the audio file service tests.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/AudioFileReader.h"
 #include "support/ChildProcess.h"
@@ -14,48 +14,51 @@
 
 namespace korvanta::test {
 
-// The signal with every sample rounded to the `bits`-bit integer grid (k / 2^(bits−1)), so that
-// any lossless encoding at that depth reproduces it exactly.
+// The signal rounded to the `bits`-bit integer grid (k / 2^(bits−1)), which any lossless encoding
+// at that depth reproduces exactly.
 Signal onGrid(Signal signal, int bits);
 
-// Reads frames [start, start + frames) through `reader` after setting its position; fewer at the
-// end of the file. Records a test failure on a read error.
-Signal readRange(AudioFileReader& reader, int64_t start, uint32_t frames);
+// Sines over quiet noise; on channel c a tone has the frequency `frequency + perChannel · c`.
+struct Tone {
+    double amplitude, frequency, perChannel;
+};
+Signal tonesOverNoise(double sampleRate, int channels, double seconds, const std::vector<Tone>& tones,
+                      float noise, uint32_t seed);
 
-// Reads the whole file from frame 0 in chunks of `chunkFrames`.
+// Frames [start, start + frames), fewer at the end. Both readers fail the test on a read error.
+Signal readRange(AudioFileReader& reader, int64_t start, uint32_t frames);
+// The whole file from frame 0, in chunks of `chunkFrames`.
 Signal readSequential(AudioFileReader& reader, uint32_t chunkFrames = 10007);
 
 // Which backend opens the file: the registry (libsndfile, then FFmpeg) or FFmpeg alone.
 enum class Backend { registry, ffmpeg };
 Result<std::unique_ptr<AudioFileReader>> openWith(Backend backend, const std::filesystem::path& path);
 
-// Normalised cross-correlation of `decoded` against `source` on one channel, where frame i of the
-// source is compared with frame i + lag of the decoded signal. 1.0 means identical up to scale.
+// Normalised cross-correlation on one channel of source frame i with decoded frame i + lag.
 double correlation(const Signal& source, const Signal& decoded, int channel, int lag);
-// RMS level of one channel in dB relative to full scale.
 double rmsDb(const Signal& signal, int channel);
-
-// Frames of the lag (0..maxLag) at which `decoded` best matches `source` on channel 0.
+// The lag (0..maxLag) at which `decoded` best matches `source` on channel 0.
 int bestLag(const Signal& source, const Signal& decoded, int maxLag);
 
-// Number of packets of the first audio stream, counted by ffprobe.
-int64_t ffprobePacketCount(const std::filesystem::path& path);
-// One field of the first audio stream as ffprobe prints it ("codec_name", "bits_per_raw_sample").
-std::string ffprobeStreamField(const std::filesystem::path& path, const std::string& field);
+// Runs "ffmpeg -nostdin -v error <arguments>"; true when it succeeded.
+bool ffmpeg(const std::string& arguments);
+// One field of the first audio stream as ffprobe prints it ("codec_name", "sample_rate").
+std::string ffprobeStreamField(const std::filesystem::path& path, const std::string& field,
+                               const std::string& options = "");
+inline int64_t ffprobePacketCount(const std::filesystem::path& path) {
+    return std::atoll(ffprobeStreamField(path, "nb_read_packets", "-count_packets").c_str());
+}
 
-// Writes `bytes` into a new file.
 void writeBytes(const std::filesystem::path& path, const std::string& bytes);
 std::string readBytes(const std::filesystem::path& path);
 
-// Runs `check` in a child process that cannot read other users' files: when the tests run as root
-// the child first drops to uid and gid 65534. Returns the child's exit status (check's return
-// value), 200 when dropping privileges failed, 201 when the child died.
+// Runs `check` in a child that cannot read other users' files (as root it drops to uid and gid
+// 65534) and returns check's value; 200 when dropping privileges failed, 201 when the child died.
 int runUnprivileged(const std::function<int()>& check);
 
 // A scratch folder the child of runUnprivileged() can reach, so that what it is refused there is
-// the files' own permissions and not a folder on the way: under the test temporary root when the
-// child can pass through it (the checkout may lie in a private home folder), else under the
-// system's /tmp or /var/tmp. Null, with what was tried in `why`, when the child reaches none.
+// the files' own permissions: under the test temporary root when possible (the checkout may lie in
+// a private home folder), else under /tmp or /var/tmp. Null, with the reason in `why`, otherwise.
 std::unique_ptr<ScratchFolder> scratchFolderOthersCanReach(std::string* why);
 
 }  // namespace korvanta::test
