@@ -20,39 +20,47 @@ int64_t firstFrameAbove(const Signal& signal, float threshold) {
     return -1;
 }
 
+class AacEncoderTest : public ::testing::Test {
+protected:
+    std::unique_ptr<AacEncoder> encoderFor(const std::string& name, const Signal& input) {
+        writeWav(folder / name, input);
+        auto encoder = AacEncoder::create(folder / name);
+        EXPECT_TRUE(encoder) << encoder.error().description();
+        return encoder ? std::move(encoder).value() : nullptr;
+    }
+
+    ScratchFolder folder;
+};
+
 struct FormatCase {
     double inputRate;
     int channels;
-    int expectedRate;      // the encoded stream's rate
-    int64_t bitRate = 0;   // 0: 128 kb/s per channel
+    int expectedRate;     // the encoded stream's rate
+    int64_t bitRate = 0;  // 0: 128 kb/s per channel
 };
 
-class AacEncoderFormats : public ::testing::TestWithParam<FormatCase> {};
+class AacEncoderFormats : public AacEncoderTest, public ::testing::WithParamInterface<FormatCase> {};
 
-// Every rate and channel layout a mastering rendering can have must come out as AAC of the same
-// length, with the sound where it was: the encoder's start delay must be hidden by the file, not
-// heard as a shift.
+// The encoder's start delay must be hidden by the file, not heard as a shift.
 TEST_P(AacEncoderFormats, KeepsLengthAndTimingOfTheInput) {
     const FormatCase c = GetParam();
-    ScratchFolder folder;
     const double seconds = 1.5;
-    const size_t frames = static_cast<size_t>(seconds * c.inputRate);
     const size_t onset = static_cast<size_t>(0.5 * c.inputRate);
-    // Silence, then a 1 kHz tone from 0.5 s on: the onset shows any shift in time.
-    const Signal input = makeSignal(c.inputRate, c.channels, frames, [&](int channel, size_t i) {
+    // Silence, then a 1 kHz tone from 0.5 s on.
+    const Signal input = makeSignal(c.inputRate, c.channels, size_t(seconds * c.inputRate), [&](int channel, size_t i) {
         if (i < onset) return 0.0f;
         return 0.5f * static_cast<float>(std::sin(2.0 * M_PI * 1000.0 * (i + 40 * channel) / c.inputRate));
     });
-    const fs::path source = folder / "input.wav";
-    writeWav(source, input);
-
-    auto encoder = AacEncoder::create(source);
-    ASSERT_TRUE(encoder) << encoder.error().description();
-    EXPECT_EQ(encoder.value()->sampleRate(), c.expectedRate);
-    EXPECT_EQ(encoder.value()->bitRate(), c.bitRate ? c.bitRate : 128000 * c.channels);
+    auto encoder = encoderFor("input.wav", input);
+    ASSERT_TRUE(encoder);
+    EXPECT_EQ(encoder->sampleRate(), c.expectedRate);
+    EXPECT_EQ(encoder->bitRate(), c.bitRate ? c.bitRate : 128000 * c.channels);
+    double lastFraction = -1.0;
+    encoder->setProgressHandler([&](double fraction) { lastFraction = fraction; });
     const fs::path output = folder / "output.m4a";
-    const Status encoded = encoder.value()->encode(output);
+    const Status encoded = encoder->encode(output);
     ASSERT_TRUE(encoded) << encoded.error().description();
+    EXPECT_DOUBLE_EQ(lastFraction, 1.0);
 
     const ProbedFile probed = probeFile(output);
     const ProbedStream* audio = probed.firstOfType("audio");
@@ -61,13 +69,12 @@ TEST_P(AacEncoderFormats, KeepsLengthAndTimingOfTheInput) {
     EXPECT_EQ(audio->sampleRate, c.expectedRate);
     EXPECT_EQ(audio->channels, c.channels);
     EXPECT_EQ(probed.firstOfType("video"), nullptr) << "no cover was set";
-    // The file states the input's length to the frame (the resampler may add or drop one): this
-    // is where decoders cut the encoder's end padding.
+    // The stated length (where decoders cut the end padding) is the input's; the resampler may
+    // add or drop a frame.
     const double expectedFrames = seconds * c.expectedRate;
     EXPECT_NEAR(static_cast<double>(audio->durationTs), expectedFrames, 2.0);
 
-    // The ffmpeg tool honours the start of the edit list but still decodes the last frame's
-    // padding: the decoded length lies between the stated one and one AAC frame more.
+    // The ffmpeg tool honours the edit list's start but still decodes the last frame's padding.
     const Signal decoded = decodeWithFfmpeg(folder, output);
     ASSERT_EQ(decoded.channelCount(), c.channels);
     EXPECT_GE(static_cast<double>(decoded.frameCount()), expectedFrames - 2.0);
@@ -75,7 +82,7 @@ TEST_P(AacEncoderFormats, KeepsLengthAndTimingOfTheInput) {
     const double onsetSeconds = static_cast<double>(firstFrameAbove(decoded, 0.1f)) / decoded.sampleRate;
     EXPECT_NEAR(onsetSeconds, 0.5, 0.003) << "priming must not shift the audio";
 
-    // Our own reader, which cuts at the stated length, gives back the input's length.
+    // Our own reader cuts at the stated length.
     const Signal read = readAll(output);
     EXPECT_NEAR(static_cast<double>(read.frameCount()), expectedFrames, 2.0);
     EXPECT_NEAR(static_cast<double>(firstFrameAbove(read, 0.1f)) / read.sampleRate, 0.5, 0.003);
@@ -96,15 +103,12 @@ INSTANTIATE_TEST_SUITE_P(
                std::to_string(info.param.channels) + "ch";
     });
 
-// The encoder must not pass off a lossy copy of wrong audio: the decoded tone stays close to the
-// input (AAC at 256 kb/s keeps a plain sine to well within 1 %).
-TEST(AacEncoder, DecodedAudioMatchesTheInput) {
-    ScratchFolder folder;
+// AAC at 256 kb/s keeps a plain sine to well within 1 %.
+TEST_F(AacEncoderTest, DecodedAudioMatchesTheInput) {
     const Signal input = makeSine(44100, 2, 1.0, 440.0, 0.5f);
-    writeWav(folder / "sine.wav", input);
-    auto encoder = AacEncoder::create(folder / "sine.wav");
+    auto encoder = encoderFor("sine.wav", input);
     ASSERT_TRUE(encoder);
-    ASSERT_TRUE(encoder.value()->encode(folder / "sine.m4a"));
+    ASSERT_TRUE(encoder->encode(folder / "sine.m4a"));
     const Signal decoded = decodeWithFfmpeg(folder, folder / "sine.m4a");
     ASSERT_EQ(decoded.channelCount(), 2);
     double error = 0.0, energy = 0.0;
@@ -119,17 +123,14 @@ TEST(AacEncoder, DecodedAudioMatchesTheInput) {
     EXPECT_LT(10.0 * std::log10(error / energy), -40.0) << "signal-to-error ratio above 40 dB";
 }
 
-TEST(AacEncoder, StoresTheCoverAsAnAttachedPicture) {
-    ScratchFolder folder;
-    writeWav(folder / "song.wav", makeSine(44100, 2, 0.5, 440.0, 0.5f));
+TEST_F(AacEncoderTest, StoresTheCoverAsAnAttachedPicture) {
     auto cover = makeCoverJpeg(makeImage(folder, "testsrc=s=120x90", "cover.png"));
     ASSERT_TRUE(cover) << cover.error().description();
-
-    auto encoder = AacEncoder::create(folder / "song.wav");
+    auto encoder = encoderFor("song.wav", makeSine(44100, 2, 0.5, 440.0, 0.5f));
     ASSERT_TRUE(encoder);
-    encoder.value()->setCoverArt(cover.value());
-    encoder.value()->setFastStart(true);
-    ASSERT_TRUE(encoder.value()->encode(folder / "song.m4a"));
+    encoder->setCoverArt(cover.value());
+    encoder->setFastStart(true);
+    ASSERT_TRUE(encoder->encode(folder / "song.m4a"));
 
     const ProbedFile probed = probeFile(folder / "song.m4a");
     EXPECT_EQ(probed.majorBrand, "M4A ") << "an M4A file, not a generic MP4";
@@ -139,23 +140,20 @@ TEST(AacEncoder, StoresTheCoverAsAnAttachedPicture) {
     EXPECT_TRUE(video->attachedPicture);
     EXPECT_EQ(video->width, 120);
     EXPECT_EQ(video->height, 90);
-    EXPECT_EQ(extractCover(folder, folder / "song.m4a"), cover->data)
-        << "the stored cover is the JPEG given, byte for byte";
+    EXPECT_EQ(extractCover(folder, folder / "song.m4a"), cover->data) << "the JPEG given, byte for byte";
 }
 
-TEST(AacEncoder, CancellationLeavesNoFileAndReportsCancelled) {
-    ScratchFolder folder;
-    writeWav(folder / "long.wav", makeNoise(44100, 2, 3.0, 0.3f, 7));
-    auto encoder = AacEncoder::create(folder / "long.wav");
+TEST_F(AacEncoderTest, CancellationLeavesNoFileAndReportsCancelled) {
+    auto encoder = encoderFor("long.wav", makeNoise(44100, 2, 3.0, 0.3f, 7));
     ASSERT_TRUE(encoder);
     double lastFraction = -1.0;
     bool increasing = true;
-    encoder.value()->setProgressHandler([&](double fraction) {
+    encoder->setProgressHandler([&](double fraction) {
         increasing = increasing && fraction >= lastFraction;
         lastFraction = fraction;
     });
-    encoder.value()->setCancellationCheck([&] { return lastFraction >= 0.3; });
-    const Status encoded = encoder.value()->encode(folder / "long.m4a");
+    encoder->setCancellationCheck([&] { return lastFraction >= 0.3; });
+    const Status encoded = encoder->encode(folder / "long.m4a");
     ASSERT_FALSE(encoded);
     EXPECT_EQ(encoded.error(), cancelledError());
     EXPECT_TRUE(increasing);
@@ -164,56 +162,35 @@ TEST(AacEncoder, CancellationLeavesNoFileAndReportsCancelled) {
     EXPECT_FALSE(fs::exists(folder / "long.m4a")) << "a cancelled encode leaves no partial file";
 }
 
-TEST(AacEncoder, ProgressReachesOneOnSuccess) {
-    ScratchFolder folder;
-    writeWav(folder / "a.wav", makeNoise(48000, 1, 1.0, 0.3f, 3));
-    auto encoder = AacEncoder::create(folder / "a.wav");
-    ASSERT_TRUE(encoder);
-    double lastFraction = -1.0;
-    encoder.value()->setProgressHandler([&](double fraction) { lastFraction = fraction; });
-    ASSERT_TRUE(encoder.value()->encode(folder / "a.m4a"));
-    EXPECT_DOUBLE_EQ(lastFraction, 1.0);
-}
-
-TEST(AacEncoder, RefusesWhatItCannotEncode) {
-    ScratchFolder folder;
-    writeWav(folder / "nine.wav", makeNoise(44100, 9, 0.2, 0.3f));
-    auto nine = AacEncoder::create(folder / "nine.wav");
-    ASSERT_FALSE(nine) << "AAC cannot carry 9 channels";
-    EXPECT_TRUE(nine.error().is(errc::kAacEncoder, errc::kEncoderUnavailable));
-
+TEST_F(AacEncoderTest, RefusesWhatItCannotEncode) {
+    writeWav(folder / "nine.wav", makeNoise(44100, 9, 0.2, 0.3f));  // AAC cannot carry 9 channels
     writeWav(folder / "empty.wav", Signal{44100, {{}, {}}});
-    auto empty = AacEncoder::create(folder / "empty.wav");
-    ASSERT_FALSE(empty);
-    EXPECT_TRUE(empty.error().is(errc::kAacEncoder, errc::kNoAudio));
-
-    auto missing = AacEncoder::create(folder / "missing.wav");
-    ASSERT_FALSE(missing);
-    EXPECT_TRUE(missing.error().is(errc::kAudioFile, errc::kNoSuchFile));
+    const struct {
+        const char* input;
+        const char* domain;
+        int code;
+    } cases[] = {{"nine.wav", errc::kAacEncoder, errc::kEncoderUnavailable},
+                 {"empty.wav", errc::kAacEncoder, errc::kNoAudio},
+                 {"missing.wav", errc::kAudioFile, errc::kNoSuchFile}};
+    for (const auto& c : cases) {
+        auto encoder = AacEncoder::create(folder / c.input);
+        ASSERT_FALSE(encoder) << c.input;
+        EXPECT_TRUE(encoder.error().is(c.domain, c.code)) << c.input << ": " << encoder.error().description();
+    }
 }
 
-TEST(AacEncoder, NeverOverwritesAnExistingFileAndWritesOnce) {
-    ScratchFolder folder;
-    writeWav(folder / "a.wav", makeSine(44100, 2, 0.2, 440.0, 0.5f));
+TEST_F(AacEncoderTest, OutputThatCannotBeCreatedFailsAndAnExistingFileIsNeverOverwritten) {
     writeBytes(folder / "taken.m4a", Bytes{1, 2, 3});
-    auto encoder = AacEncoder::create(folder / "a.wav");
-    ASSERT_TRUE(encoder);
-    const Status first = encoder.value()->encode(folder / "taken.m4a");
-    ASSERT_FALSE(first);
-    EXPECT_TRUE(first.error().is(errc::kAacEncoder, errc::kOutputFailed));
-    EXPECT_EQ(readBytes(folder / "taken.m4a"), (Bytes{1, 2, 3})) << "the existing file is untouched";
-    EXPECT_FALSE(encoder.value()->encode(folder / "other.m4a")) << "one file per encoder";
-}
-
-TEST(AacEncoder, UnwritableOutputFailsCleanly) {
-    ScratchFolder folder;
-    writeWav(folder / "a.wav", makeSine(44100, 2, 0.2, 440.0, 0.5f));
-    writeBytes(folder / "plain-file", Bytes{0});
-    auto encoder = AacEncoder::create(folder / "a.wav");
-    ASSERT_TRUE(encoder);
-    const Status encoded = encoder.value()->encode(folder / "plain-file" / "out.m4a");
-    ASSERT_FALSE(encoded) << "a path below a regular file cannot be created";
-    EXPECT_TRUE(encoded.error().is(errc::kAacEncoder, errc::kOutputFailed));
+    for (const fs::path& output : {folder / "taken.m4a", folder / "taken.m4a" / "below-a-file.m4a"}) {
+        SCOPED_TRACE(output.string());
+        auto encoder = encoderFor("a.wav", makeSine(44100, 2, 0.2, 440.0, 0.5f));
+        ASSERT_TRUE(encoder);
+        const Status encoded = encoder->encode(output);
+        ASSERT_FALSE(encoded);
+        EXPECT_TRUE(encoded.error().is(errc::kAacEncoder, errc::kOutputFailed));
+        EXPECT_EQ(readBytes(folder / "taken.m4a"), (Bytes{1, 2, 3})) << "the existing file is untouched";
+        EXPECT_FALSE(encoder->encode(folder / "other.m4a")) << "one file per encoder";
+    }
 }
 
 }  // namespace

@@ -11,7 +11,7 @@ namespace {
 namespace fs = std::filesystem;
 using ConversionError = AudioConverter::ConversionError;
 
-// Outputs land in the shared private temporary folder: every test names its songs uniquely and
+// Outputs land in the shared private temporary folder: every test names its song uniquely and
 // removes what it made.
 class AudioConverterTest : public ::testing::Test {
 protected:
@@ -24,7 +24,11 @@ protected:
     void TearDown() override {
         for (const char* extension : {".wav", ".m4a"}) fs::remove(tempFolder / (stem + extension));
     }
-    // Files in the private folder whose names mention this test's song (partial files included).
+    fs::path writeInput(const Signal& signal, WavSampleFormat format = WavSampleFormat::float32) {
+        writeWav(folder / (stem + ".wav"), signal, format);
+        return folder / (stem + ".wav");
+    }
+    // Files in the private folder named after this test's song (partial files included).
     std::vector<std::string> filesOfThisSong() const {
         std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(tempFolder)) {
@@ -40,31 +44,36 @@ protected:
 };
 
 TEST_F(AudioConverterTest, ErrorsCarryTheirDomainCodesAndTexts) {
-    const Error failure = ConversionError::exportFailure("Export was cancelled");
-    EXPECT_EQ(failure, (Error{"AudioConverter.ConversionError", 0, "Export was cancelled"}));
+    EXPECT_EQ(ConversionError::exportFailure("Export was cancelled"),
+              (Error{"AudioConverter.ConversionError", 0, "Export was cancelled"}));
     EXPECT_TRUE(ConversionError::fileNotFound().is("AudioConverter.ConversionError", 1));
     EXPECT_EQ(ConversionError::fileNotFound().description(), "The input file was not found.");
     EXPECT_TRUE(ConversionError::unsupportedFormat().is("AudioConverter.ConversionError", 2));
 }
 
 TEST_F(AudioConverterTest, WavIsAByteCopyInThePrivateFolder) {
-    const fs::path input = folder / (stem + ".wav");
-    writeWav(input, makeNoise(44100, 2, 0.3, 0.5f, 11), WavSampleFormat::int16);
+    const fs::path input = writeInput(makeNoise(44100, 2, 0.3, 0.5f, 11), WavSampleFormat::int16);
     auto output = AudioConverter::convert(input, ExportFormat::wav);
     ASSERT_TRUE(output) << output.error().description();
     EXPECT_EQ(output.value(), tempFolder / (stem + ".wav"));
     EXPECT_EQ(readBytes(output.value()), readBytes(input));
 }
 
+TEST_F(AudioConverterTest, InputTheEncoderRefusesIsCopiedUnderTheM4aName) {
+    const fs::path input = writeInput(makeNoise(44100, 9, 0.2, 0.3f, 2));  // AAC cannot carry 9 channels
+    auto output = AudioConverter::convert(input, ExportFormat::m4a);
+    ASSERT_TRUE(output) << output.error().description();
+    EXPECT_EQ(output.value(), tempFolder / (stem + ".m4a"));
+    EXPECT_EQ(readBytes(output.value()), readBytes(input)) << "the fallback is a byte copy";
+}
+
 TEST_F(AudioConverterTest, M4aReplacesAnOutputOfTheSameName) {
-    const fs::path input = folder / (stem + ".wav");
-    writeWav(input, makeSine(48000, 2, 0.6, 440.0, 0.5f), WavSampleFormat::int24);
+    const fs::path input = writeInput(makeSine(48000, 2, 0.6, 440.0, 0.5f), WavSampleFormat::int24);
     const fs::path expected = tempFolder / (stem + ".m4a");
     writeBytes(expected, Bytes{'o', 'l', 'd'});
 
     double lastFraction = 0.0;
-    auto output = AudioConverter::convert(input, ExportFormat::m4a,
-                                          [&](double fraction) { lastFraction = fraction; });
+    auto output = AudioConverter::convert(input, ExportFormat::m4a, [&](double fraction) { lastFraction = fraction; });
     ASSERT_TRUE(output) << output.error().description();
     EXPECT_EQ(output.value(), expected) << "same base name, extension m4a";
     const ProbedFile probed = probeFile(expected);
@@ -93,24 +102,13 @@ TEST_F(AudioConverterTest, InputThatIsMissingOrNotAudioIsFileNotFound) {
 }
 
 TEST_F(AudioConverterTest, CancelledEncodeIsAnExportFailureWithoutOutput) {
-    const fs::path input = folder / (stem + ".wav");
-    writeWav(input, makeNoise(44100, 2, 2.0, 0.3f, 5));
     double lastFraction = 0.0;
     auto output = AudioConverter::convert(
-        input, ExportFormat::m4a, [&](double fraction) { lastFraction = fraction; },
-        [&] { return lastFraction > 0.2; });
+        writeInput(makeNoise(44100, 2, 2.0, 0.3f, 5)), ExportFormat::m4a,
+        [&](double fraction) { lastFraction = fraction; }, [&] { return lastFraction > 0.2; });
     ASSERT_FALSE(output);
     EXPECT_EQ(output.error(), ConversionError::exportFailure("Export was cancelled"));
     EXPECT_TRUE(filesOfThisSong().empty()) << "neither the output nor a partial file remains";
-}
-
-TEST_F(AudioConverterTest, InputTheEncoderRefusesIsCopiedUnderTheM4aName) {
-    const fs::path input = folder / (stem + ".wav");
-    writeWav(input, makeNoise(44100, 9, 0.2, 0.3f, 2));  // AAC cannot carry 9 channels
-    auto output = AudioConverter::convert(input, ExportFormat::m4a);
-    ASSERT_TRUE(output) << output.error().description();
-    EXPECT_EQ(output.value(), tempFolder / (stem + ".m4a"));
-    EXPECT_EQ(readBytes(output.value()), readBytes(input)) << "the fallback is a byte copy";
 }
 
 TEST_F(AudioConverterTest, FileAlreadyInThePrivateFolderIsLeftInPlace) {

@@ -6,7 +6,7 @@
 
 #include <cmath>
 #include <fstream>
-#include <sstream>
+#include <utility>
 
 #include "export/AacEncoder.h"
 #include "export/DeliveryReport.h"
@@ -26,13 +26,12 @@ const PlatformLoudness& platform(const std::string& key) {
 }
 
 TEST(PlatformLoudness, GainsFollowEachServicesRule) {
-    struct Case {
+    const struct {
         const char* platform;
         double lufs, truePeak;
         std::optional<double> gain;
         const char* why;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"spotify", -8.0, -0.1, -6.0, "a loud master is turned down to the reference"},
         {"apple_music", -8.0, -0.1, -8.0, "Apple's reference is 2 LU lower"},
         {"deezer", -8.0, -0.1, -7.0, "Deezer's is 1 LU lower"},
@@ -90,16 +89,13 @@ TEST(EncodedTruePeak, MeasuresTheDecodedM4aWithoutChangingIt) {
     for (size_t i = 0; i < decoded.frameCount(); ++i)
         for (const auto& ch : decoded.channels) interleaved.push_back(ch[i]);
     ebur128_add_frames_float(st, interleaved.data(), decoded.frameCount());
-    double p0 = 0, p1 = 0;
-    ebur128_true_peak(st, 0, &p0);
-    ebur128_true_peak(st, 1, &p1);
+    double p[2] = {0, 0};
+    for (unsigned c = 0; c < 2; ++c) ebur128_true_peak(st, c, &p[c]);
     ebur128_destroy(&st);
-    EXPECT_NEAR(peak.value(), 20.0 * std::log10(std::max(p0, p1)), 0.1);
+    EXPECT_NEAR(peak.value(), 20.0 * std::log10(std::max(p[0], p[1])), 0.1);
 
     EXPECT_FALSE(measureFileTruePeak(folder / "missing.m4a").ok());
 }
-
-// ---- The report ---------------------------------------------------------------------------
 
 std::vector<ReportSong> twoSongBatch() {
     ReportSong a;
@@ -132,20 +128,17 @@ std::vector<std::vector<std::string>> parseCsv(const std::string& text) {
     bool quoted = false;
     for (size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
-        if (quoted) {
-            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') field += text[++i];
-            else if (c == '"') quoted = false;
-            else field += c;
+        const bool pair = i + 1 < text.size() && text[i + 1] == (c == '\r' ? '\n' : '"');
+        if (quoted && c == '"' && pair) {
+            field += text[++i];
         } else if (c == '"') {
-            quoted = true;
-        } else if (c == ',') {
-            rows.back().push_back(field);
-            field.clear();
-        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-            rows.back().push_back(field);
-            field.clear();
-            rows.emplace_back();
-            ++i;
+            quoted = !quoted;
+        } else if (!quoted && (c == ',' || (c == '\r' && pair))) {
+            rows.back().push_back(std::exchange(field, {}));
+            if (c == '\r') {
+                rows.emplace_back();
+                ++i;
+            }
         } else {
             field += c;
         }

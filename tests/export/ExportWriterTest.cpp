@@ -18,12 +18,10 @@ protected:
         exports = folder / "exports";
         fs::create_directory(exports);
     }
-    // Names in the export folder: the exports and nothing half-written beside them.
+    // The exports, and nothing half-written beside them.
     std::vector<std::string> exportedNames() const {
         std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(exports)) {
-            names.push_back(entry.path().filename().string());
-        }
+        for (const auto& entry : fs::directory_iterator(exports)) names.push_back(entry.path().filename().string());
         std::sort(names.begin(), names.end());
         return names;
     }
@@ -34,15 +32,26 @@ protected:
     MemoryPreferences store;
 };
 
-TEST_F(ExportWriterTest, WavIsAByteCopyWithoutArtworkAndReplacesAnOldFile) {
+TEST_F(ExportWriterTest, WavAndWhatTheEncoderRefusesAreByteCopiesReplacingAnOldFile) {
     store.setBool("globalArtworkEnabled", true);
     store.setBytes("globalArtworkData", makeImage(folder, "color=c=red:s=32x32", "art.png"));
-    const fs::path destination = exports / "Song (MASTER).wav";
-    writeBytes(destination, Bytes(100, 'o'));
-
-    ASSERT_TRUE(writeExportFile(source, destination, ExportFormat::wav, std::nullopt, store));
-    EXPECT_EQ(readBytes(destination), readBytes(source)) << "WAV exports are exact copies, no cover";
-    EXPECT_EQ(exportedNames(), std::vector<std::string>{"Song (MASTER).wav"});
+    const fs::path nine = folder / "nine.wav";
+    writeWav(nine, makeNoise(44100, 9, 0.2, 0.3f, 4));  // AAC cannot carry 9 channels
+    const MemoryPreferences noArtwork;
+    const struct {
+        fs::path source;
+        const char* name;
+        ExportFormat format;
+        const Preferences* settings;
+    } cases[] = {{source, "Song (MASTER).wav", ExportFormat::wav, &store},  // WAV exports carry no cover
+                 {nine, "nine (MASTER).m4a", ExportFormat::m4a, &noArtwork}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeBytes(exports / c.name, Bytes(100, 'o'));
+        ASSERT_TRUE(writeExportFile(c.source, exports / c.name, c.format, std::nullopt, *c.settings));
+        EXPECT_EQ(readBytes(exports / c.name), readBytes(c.source));
+    }
+    EXPECT_EQ(exportedNames(), (std::vector<std::string>{"Song (MASTER).wav", "nine (MASTER).m4a"}));
 }
 
 TEST_F(ExportWriterTest, ADisposableWavMovesIntoPlaceAndAnythingElseIsWritten) {
@@ -56,8 +65,7 @@ TEST_F(ExportWriterTest, ADisposableWavMovesIntoPlaceAndAnythingElseIsWritten) {
 
     // M4A is encoded as ever, and the source stays.
     writeBytes(source, rendered);
-    ASSERT_TRUE(moveOrWriteExportFile(source, exports / "Song (MASTER).m4a", ExportFormat::m4a,
-                                      std::nullopt, store));
+    ASSERT_TRUE(moveOrWriteExportFile(source, exports / "Song (MASTER).m4a", ExportFormat::m4a, std::nullopt, store));
     EXPECT_EQ(probeFile(exports / "Song (MASTER).m4a").majorBrand, "M4A ");
     EXPECT_EQ(readBytes(source), rendered);
 
@@ -77,33 +85,8 @@ TEST_F(ExportWriterTest, ADisposableWavMovesIntoPlaceAndAnythingElseIsWritten) {
     EXPECT_EQ(readBytes(source), rendered);
 }
 
-TEST_F(ExportWriterTest, M4aCarriesTheSessionCoverAsBaselineJpeg) {
-    store.setBool("globalArtworkEnabled", true);
-    store.setBytes("globalArtworkData", makeImage(folder, "color=c=blue:s=50x40", "stored.png"));
-    const Bytes session = makeImage(folder, "testsrc=s=100x80", "session.png");
-    const fs::path destination = exports / "Song (MASTER).m4a";
-
-    ASSERT_TRUE(writeExportFile(source, destination, ExportFormat::m4a, session, store));
-    const ProbedFile probed = probeFile(destination);
-    const ProbedStream* audio = probed.firstOfType("audio");
-    ASSERT_NE(audio, nullptr);
-    EXPECT_EQ(audio->codecName, "aac");
-    EXPECT_EQ(probed.majorBrand, "M4A ");
-    EXPECT_NEAR(audio->durationSeconds, 0.8, 0.001) << "the export keeps the rendering's length";
-    const ProbedStream* cover = probed.firstOfType("video");
-    ASSERT_NE(cover, nullptr);
-    EXPECT_TRUE(cover->attachedPicture);
-    EXPECT_EQ(cover->width, 100) << "the batch's own image wins over the stored one";
-
-    const JpegLayout layout = parseJpeg(extractCover(folder, destination));
-    EXPECT_TRUE(layout.baseline);
-    EXPECT_FALSE(layout.progressive);
-    EXPECT_EQ(layout.width, 100);
-    EXPECT_EQ(exportedNames(), std::vector<std::string>{"Song (MASTER).m4a"});
-}
-
 // Which cover an M4A export gets, from the switch, the batch image and the stored image.
-TEST_F(ExportWriterTest, CoverFollowsTheArtworkSettings) {
+TEST_F(ExportWriterTest, M4aCoverFollowsTheArtworkSettingsAsBaselineJpeg) {
     const Bytes stored = makeImage(folder, "color=c=blue:s=50x40", "stored.png");
     const struct {
         const char* name;
@@ -112,6 +95,8 @@ TEST_F(ExportWriterTest, CoverFollowsTheArtworkSettings) {
         std::optional<Bytes> storedData;
         int expectedCoverWidth;  // 0: no cover
     } cases[] = {
+        {"the batch's own image wins over the stored one", true, makeImage(folder, "testsrc=s=100x80", "session.png"),
+         stored, 100},
         {"stored image used without a batch image", true, std::nullopt, stored, 50},
         {"switch off", false, std::nullopt, stored, 0},
         {"switch absent", std::nullopt, std::nullopt, stored, 0},
@@ -127,27 +112,37 @@ TEST_F(ExportWriterTest, CoverFollowsTheArtworkSettings) {
         ASSERT_TRUE(writeExportFile(source, destination, ExportFormat::m4a, c.session, settings))
             << "artwork problems never fail the export";
         const ProbedFile probed = probeFile(destination);
-        ASSERT_NE(probed.firstOfType("audio"), nullptr);
-        EXPECT_EQ(probed.firstOfType("audio")->codecName, "aac");
+        const ProbedStream* audio = probed.firstOfType("audio");
+        ASSERT_NE(audio, nullptr);
+        EXPECT_EQ(audio->codecName, "aac");
+        EXPECT_EQ(probed.majorBrand, "M4A ");
+        EXPECT_NEAR(audio->durationSeconds, 0.8, 0.001) << "the export keeps the rendering's length";
         const ProbedStream* cover = probed.firstOfType("video");
         EXPECT_EQ(cover ? cover->width : 0, c.expectedCoverWidth);
-        EXPECT_EQ(exportedNames(), std::vector<std::string>{"Song (FINAL).m4a"})
-            << "the previous export is replaced";
+        if (cover) {
+            EXPECT_TRUE(cover->attachedPicture);
+            const JpegLayout layout = parseJpeg(extractCover(folder, destination));
+            EXPECT_TRUE(layout.baseline);
+            EXPECT_FALSE(layout.progressive);
+            EXPECT_EQ(layout.width, c.expectedCoverWidth);
+        }
+        EXPECT_EQ(exportedNames(), std::vector<std::string>{"Song (FINAL).m4a"}) << "the previous export is replaced";
     }
 }
 
-TEST_F(ExportWriterTest, UnwritableDestinationReportsFailure) {
+TEST_F(ExportWriterTest, UnwritableDestinationOrMissingSourceReportsFailure) {
     writeBytes(folder / "not-a-folder", Bytes{1});
+    const fs::path folderAtName = exports / "taken";
+    fs::create_directory(folderAtName);
     for (ExportFormat format : allExportFormats) {
         SCOPED_TRACE(std::string(rawValue(format)));
-        const fs::path destination = folder / "not-a-folder" / "Song (MASTER).m4a";
-        EXPECT_FALSE(writeExportFile(source, destination, format, std::nullopt, store))
+        const fs::path belowAFile = folder / "not-a-folder" / "Song (MASTER).m4a";
+        EXPECT_FALSE(writeExportFile(source, belowAFile, format, std::nullopt, store))
             << "a path below a regular file cannot be written";
-        const fs::path folderAtName = exports / "taken";
-        fs::create_directory(folderAtName);
         EXPECT_FALSE(writeExportFile(source, folderAtName, format, std::nullopt, store))
             << "a folder at the destination's name is not replaced";
         EXPECT_TRUE(fs::is_directory(folderAtName));
+        EXPECT_FALSE(writeExportFile(folder / "gone.wav", exports / "gone.out", format, std::nullopt, store));
     }
     EXPECT_EQ(exportedNames(), std::vector<std::string>{"taken"}) << "no partial files left";
 }
@@ -173,22 +168,6 @@ TEST_F(ExportWriterTest, AFullDiskIsReportedAsSuchAndLeavesNothingBehind) {
         if (outcome == kCannotMountPrivately) GTEST_SKIP() << kNoPrivateSmallDisk;
         EXPECT_EQ(outcome, 0) << "1: written anyway, 2: another reason given, 3: a partial file is left";
     }
-}
-
-TEST_F(ExportWriterTest, MissingSourceReportsFailure) {
-    for (ExportFormat format : allExportFormats) {
-        EXPECT_FALSE(writeExportFile(folder / "gone.wav", exports / "gone.out", format, std::nullopt,
-                                     store));
-    }
-    EXPECT_TRUE(exportedNames().empty());
-}
-
-TEST_F(ExportWriterTest, SourceTheEncoderRefusesIsCopied) {
-    const fs::path nine = folder / "nine.wav";
-    writeWav(nine, makeNoise(44100, 9, 0.2, 0.3f, 4));
-    const fs::path destination = exports / "nine (MASTER).m4a";
-    ASSERT_TRUE(writeExportFile(nine, destination, ExportFormat::m4a, std::nullopt, store));
-    EXPECT_EQ(readBytes(destination), readBytes(nine)) << "the fallback is the source's bytes";
 }
 
 }  // namespace

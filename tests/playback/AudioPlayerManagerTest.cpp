@@ -1,9 +1,19 @@
+// The preview player over a fake output, a manual clock, a private engine and a memory store.
+#include <QCoreApplication>
 #include <QSignalSpy>
+#include <QUrl>
+
+#include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 
-#include "PlayerTestSupport.h"
+#include "engine/AudioEngine.h"
 #include "platform/PreferenceKeys.h"
+#include "platform/Preferences.h"
+#include "playback/AudioPlayerManager.h"
+#include "playback/FakeAudioOutput.h"
+#include "support/TestAudio.h"
 
 namespace korvanta::test {
 namespace {
@@ -23,8 +33,12 @@ EQSettings equaliser() {
     return s;
 }
 
-// The song from `startFrame` through a fresh engine in the player's chunks: what a chunked run
-// must deliver.
+// Runs what the player posted to the main thread (prepared chunks, consumed buffers, the end).
+void runPosted() {
+    for (int i = 0; i < 8; ++i) QCoreApplication::sendPostedEvents(nullptr, 0);
+}
+
+// The song from `startFrame` through `engine` (a fresh one when null) in the player's chunks.
 Signal equalisedFrom(const Signal& input, size_t startFrame, const EQSettings& settings,
                      AudioEngine* engine = nullptr, size_t endFrame = SIZE_MAX) {
     AudioEngine fresh;
@@ -44,11 +58,11 @@ Signal equalisedFrom(const Signal& input, size_t startFrame, const EQSettings& s
     return out;
 }
 
-Signal slice(const Signal& s, size_t from, size_t count = SIZE_MAX) {
+Signal slice(const Signal& s, size_t from, size_t count) {
     Signal out;
     for (const auto& c : s.channels) {
-        const size_t end = std::min(c.size(), count == SIZE_MAX ? c.size() : from + count);
-        out.channels.emplace_back(c.begin() + long(std::min(from, c.size())), c.begin() + long(end));
+        out.channels.emplace_back(c.begin() + long(std::min(from, c.size())),
+                                  c.begin() + long(std::min(c.size(), from + count)));
     }
     return out;
 }
@@ -67,67 +81,116 @@ void expectSameAudio(const Signal& expected, const Signal& actual, const char* w
     }
 }
 
-using PlayerTest = PlayerFixture;
+class PlayerTest : public ::testing::Test {
+protected:
+    void SetUp() override { player = makePlayer(std::make_unique<FakeAudioOutput>()); }
 
-TEST_F(PlayerTest, StartsWithTheInitialFiguresAndAReadyDevice) {
-    EXPECT_TRUE(player->isEngineReady());
-    EXPECT_EQ(player->playbackState(), PlaybackState::stopped);
-    EXPECT_FLOAT_EQ(player->currentFileLUFS(), -14.0f);
-    EXPECT_FLOAT_EQ(player->currentFilePeak(), -3.0f);
-    EXPECT_FLOAT_EQ(player->neededGainAdjustment(), 4.0f) << "−10 − (−14 + 0 + 0)";
-    EXPECT_FLOAT_EQ(output->volume(), 1.0f);
-}
+    std::unique_ptr<AudioPlayerManager> makePlayer(std::unique_ptr<AudioOutput> out) {
+        if (auto* fake = dynamic_cast<FakeAudioOutput*>(out.get())) output = fake;
+        PlayerEnvironment environment;
+        environment.output = std::move(out);
+        environment.engine = &engine;
+        environment.store = &store;
+        environment.clock = [this] { return now; };
+        environment.background = [](std::function<void()> job) { job(); };
+        return std::make_unique<AudioPlayerManager>(std::move(environment));
+    }
 
-TEST_F(PlayerTest, WithoutTheEqualiserTheFilePlaysAsOneSegmentSampleBySample) {
+    QUrl writeSong(const std::string& name, const Signal& signal) {
+        writeWav(folder / name, signal, WavSampleFormat::float32);
+        return QUrl::fromLocalFile(QString::fromStdString((folder / name).string()));
+    }
+
+    void load(const QUrl& url) {
+        player->loadAudio(url);
+        runPosted();
+    }
+
+    // Pulls in device-sized steps, running what the player posts between them, until the output
+    // gives nothing more or `limit` frames are in.
+    Signal pullAll(size_t limit = SIZE_MAX, uint32_t step = 1000) {
+        Signal out;
+        out.sampleRate = output->format().sampleRate;
+        out.channels.resize(size_t(output->format().channelCount));
+        while (out.frameCount() < limit) {
+            runPosted();
+            maxPending = std::max(maxPending, output->queue().pendingItems());
+            const auto want = uint32_t(std::min<size_t>(step, limit - out.frameCount()));
+            auto got = output->pull(want);
+            if (got.empty() || got[0].empty()) {
+                runPosted();
+                got = output->pull(want);
+                if (got.empty() || got[0].empty()) break;
+            }
+            for (size_t c = 0; c < got.size(); ++c) out.channels[c].insert(out.channels[c].end(), got[c].begin(), got[c].end());
+        }
+        return out;
+    }
+
+    ScratchFolder folder;
+    AudioEngine engine;
+    MemoryPreferences store;
+    double now = 100.0;
+    FakeAudioOutput* output = nullptr;
+    std::unique_ptr<AudioPlayerManager> player;
+    size_t maxPending = 0;
+};
+
+struct RunCase {
+    const char* name;
+    EQSettings settings;
+    const char* file;
+    bool original = false;   // the user listens to the original
+    bool rendering = false;  // a rendering equalised with the original settings
+    bool chunked = false;
+    bool equalised = false;
+    float compensation = 0.0f;
+};
+
+void PrintTo(const RunCase& c, std::ostream* os) { *os << c.name; }
+
+class PlayerRunTest : public PlayerTest, public ::testing::WithParamInterface<RunCase> {};
+
+TEST_P(PlayerRunTest, PlaysTheWholeFileAsOneSegmentOrInChunksOneQueuedAhead) {
+    const RunCase& c = GetParam();
     const Signal input = song();
-    load(writeSong("a.wav", input));
+    if (c.rendering) store.setBool(keys::kProcessedWithOriginalEQ, true);
+    player->updateEQSettings(c.settings);
+    load(writeSong(c.file, input));
     EXPECT_DOUBLE_EQ(player->duration(), double(kFrames) / kRate);
+    player->isPlayingOriginal = c.original;
+    player->isPlayingProcessedFile = c.rendering;
     player->play();
     EXPECT_EQ(player->playbackState(), PlaybackState::playing);
-    EXPECT_FALSE(player->isChunkedRun());
-    EXPECT_EQ(player->processingGeneration(), 0) << "a segment run leaves the generation alone";
-    expectSameAudio(input, pullAll(), "segment");
+    EXPECT_EQ(player->isChunkedRun(), c.chunked);
+    EXPECT_EQ(player->processingGeneration(), c.chunked ? 1 : 0) << "a segment run leaves the generation alone";
+    expectSameAudio(c.equalised ? equalisedFrom(input, 0, c.settings) : input, pullAll(), c.name);
+    EXPECT_EQ(maxPending, c.chunked ? 2u : 1u) << "a chunk playing and one queued ahead, never more";
     EXPECT_EQ(output->queue().pendingItems(), 0u);
+    EXPECT_FLOAT_EQ(player->currentCompensationDB(), c.compensation) << "the master gain of the live settings";
 }
 
-TEST_F(PlayerTest, WithTheEqualiserAMasterPlaysInEqualisedChunksOneQueuedAhead) {
-    const Signal input = song();
-    player->updateEQSettings(equaliser());
-    load(writeSong("a_master.wav", input));
-    player->play();
-    EXPECT_TRUE(player->isChunkedRun());
-    EXPECT_EQ(player->processingGeneration(), 1);
-    expectSameAudio(equalisedFrom(input, 0, equaliser()), pullAll(), "chunked");
-    EXPECT_EQ(maxPending, 2u) << "the chunk playing and one queued ahead, never more";
-    EXPECT_FLOAT_EQ(player->currentCompensationDB(), 2.5f) << "the master gain of the live settings";
-}
-
-TEST_F(PlayerTest, StereoWideningAloneAlsoPlaysInChunksButUnequalised) {
-    const Signal input = song();
+EQSettings wideningAlone() {
     EQSettings s;
     s.stereoEnhancementEnabled = true;
     s.stereoWidth = 1.4f;
-    player->updateEQSettings(s);
-    load(writeSong("a.wav", input));
-    player->play();
-    EXPECT_TRUE(player->isChunkedRun());
-    expectSameAudio(input, pullAll(), "chunks passed through while the equaliser is off");
-    EXPECT_FLOAT_EQ(player->currentCompensationDB(), 0.0f);
+    return s;
 }
 
-TEST_F(PlayerTest, TheOriginalNeverPlaysInChunks) {
-    player->updateEQSettings(equaliser());
-    load(writeSong("a.wav", song()));
-    player->isPlayingOriginal = true;
-    player->play();
-    EXPECT_FALSE(player->isChunkedRun());
-}
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, PlayerRunTest,
+    ::testing::Values(RunCase{"plain", EQSettings{}, "a.wav"},
+                      RunCase{"equalised", equaliser(), "a_master.wav", false, false, true, true, 2.5f},
+                      RunCase{"wideningPassedThrough", wideningAlone(), "a.wav", false, false, true, false},
+                      RunCase{"originalNeverChunked", equaliser(), "a.wav", true, false, false, false},
+                      RunCase{"renderingPassedThrough", equaliser(), "a_final.wav", false, true, true, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PlayerTest, PauseRecordsThePositionAndPlayResumesWhereTheNodePaused) {
     const Signal input = song();
     load(writeSong("a.wav", input));
     player->play();
-    const Signal before = pullAll(30000);
+    (void)pullAll(30000);
     now += 1.5;
     player->pause();
     EXPECT_EQ(player->playbackState(), PlaybackState::paused);
@@ -140,9 +203,7 @@ TEST_F(PlayerTest, PauseRecordsThePositionAndPlayResumesWhereTheNodePaused) {
     now += 1.0;
     player->updateProgress();
     EXPECT_FLOAT_EQ(player->currentProgress(), float(2.5 / player->duration()));
-    const Signal after = pullAll(10000);
-    expectSameAudio(slice(input, 30000, 10000), after, "resumed exactly where it paused");
-    (void)before;
+    expectSameAudio(slice(input, 30000, 10000), pullAll(10000), "resumed exactly where it paused");
 }
 
 struct SeekCase {
@@ -151,7 +212,7 @@ struct SeekCase {
     bool schedules;
 };
 
-class SeekTest : public PlayerFixture, public ::testing::WithParamInterface<SeekCase> {};
+class SeekTest : public PlayerTest, public ::testing::WithParamInterface<SeekCase> {};
 
 TEST_P(SeekTest, ClampsTheFractionAndRestartsThere) {
     const SeekCase c = GetParam();
@@ -181,7 +242,7 @@ INSTANTIATE_TEST_SUITE_P(Fractions, SeekTest,
                                     std::to_string(int(std::fabs(info.param.fraction) * 100));
                          });
 
-TEST_F(PlayerTest, ASeekWhileStoppedOrPausedOnlyMovesThePosition) {
+TEST_F(PlayerTest, ASeekWhileStoppedOnlyMovesThePosition) {
     load(writeSong("a.wav", song()));
     player->seek(0.25f);
     EXPECT_EQ(player->playbackState(), PlaybackState::stopped);
@@ -198,31 +259,29 @@ TEST_F(PlayerTest, ChunksOfASupersededRunAreDiscarded) {
     player->seek(0.5f);
     EXPECT_EQ(player->processingGeneration(), 3) << "first run, the seek, the new run";
     const auto startFrame = size_t(player->duration() * 0.5f * kRate);
-    // A seek keeps the filter histories: they carry on from the first run's one chunk, which
-    // was equalised but never reached the node.
+    // A seek keeps the filter histories of the first run's one chunk, which never reached the node.
     AudioEngine reference;
     (void)equalisedFrom(input, 0, equaliser(), &reference, AudioPlayerManager::kChunkFrames);
     expectSameAudio(equalisedFrom(input, startFrame, equaliser(), &reference), pullAll(),
                     "only the new run is heard");
 }
 
+// The stop of the next file's segment run discards queued chunks whose completions still carry
+// the current generation.
 TEST_F(PlayerTest, LateCompletionsOfAStoppedChunkedRunNeverFeedTheNextFile) {
-    // The earlier file plays in chunks; then another file starts as one segment. Its stop
-    // discards queued chunks whose completions carry the current generation.
-    const Signal first = song();
     const Signal second = makeSine(kRate, 2, 2.0, 440.0, 0.3f);
     player->updateEQSettings(equaliser());
-    load(writeSong("first_master.wav", first));
+    load(writeSong("first_master.wav", song()));
     player->play();
     (void)pullAll(1000);
     ASSERT_EQ(output->queue().pendingItems(), 2u);
     const int64_t generation = player->processingGeneration();
 
-    player->updateEQSettings(EQSettings{});  // neutral: the next run is a segment
+    player->updateEQSettings(EQSettings{});
     load(writeSong("second.wav", second));
     player->play();
     EXPECT_EQ(player->processingGeneration(), generation);
-    runPosted();  // the discarded chunks' completions arrive now, while the new run plays
+    runPosted();  // the discarded chunks' completions arrive while the new run plays
     EXPECT_EQ(output->queue().pendingItems(), 1u) << "only the new file's segment";
     expectSameAudio(second, pullAll(), "nothing of the earlier file");
 }
@@ -275,27 +334,8 @@ TEST_F(PlayerTest, StopResetsTheFilterHistories) {
     EXPECT_FALSE(player->isPlayingProcessedFile);
     EXPECT_FLOAT_EQ(player->currentCompensationDB(), 0.0f);
     EXPECT_EQ(output->queue().pendingItems(), 0u);
-
-    // Carrying on from the histories gives the same as starting from zero.
-    std::shared_ptr<PcmBuffer> probe = PcmBuffer::allocate({kRate, 2}, 512);
-    for (int c = 0; c < 2; ++c) std::copy_n(input.channels[size_t(c)].begin(), 512, probe->channel(c));
-    probe->setFrameLength(512);
-    auto carried = engine.processAudioBuffer(probe, equaliser(), true, false);
-    AudioEngine fresh;
-    auto expected = fresh.processAudioBuffer(probe, equaliser(), true, false);
-    for (uint32_t i = 0; i < 512; ++i) ASSERT_EQ(carried->channel(0)[i], expected->channel(0)[i]) << i;
-}
-
-TEST_F(PlayerTest, ARenderingEqualisedWithTheOriginalSettingsPassesUnchanged) {
-    const Signal input = song();
-    store.setBool(keys::kProcessedWithOriginalEQ, true);
-    load(writeSong("a_final.wav", input));
-    player->isPlayingProcessedFile = true;
-    player->updateEQSettings(equaliser());
-    player->play();
-    EXPECT_TRUE(player->isChunkedRun());
-    expectSameAudio(input, pullAll(), "every chunk unchanged");
-    EXPECT_FLOAT_EQ(player->currentCompensationDB(), 0.0f);
+    expectSameAudio(equalisedFrom(input, 0, equaliser(), nullptr, 512),
+                    equalisedFrom(input, 0, equaliser(), &engine, 512), "carried on as from zero");
 }
 
 TEST_F(PlayerTest, ThePlaybackEndsByTheClockAndKeepsTheFlags) {
@@ -365,7 +405,14 @@ TEST_F(PlayerTest, AFileThatDoesNotOpenLeavesNothingToPlay) {
     EXPECT_EQ(player->playbackState(), PlaybackState::stopped);
 }
 
-TEST_F(PlayerTest, TheGainAdjustmentFollowsTheLoudnessAndTheEqualiser) {
+TEST_F(PlayerTest, TheGainAdjustmentStartsAtFourAndFollowsTheLoudnessAndTheEqualiser) {
+    EXPECT_TRUE(player->isEngineReady());
+    EXPECT_EQ(player->playbackState(), PlaybackState::stopped);
+    EXPECT_FLOAT_EQ(player->currentFileLUFS(), -14.0f);
+    EXPECT_FLOAT_EQ(player->currentFilePeak(), -3.0f);
+    EXPECT_FLOAT_EQ(player->neededGainAdjustment(), 4.0f) << "−10 − (−14 + 0 + 0)";
+    EXPECT_FLOAT_EQ(output->volume(), 1.0f);
+
     player->setCurrentFileLUFS(-9.0f);
     player->updateGainAdjustment();
     EXPECT_FLOAT_EQ(player->neededGainAdjustment(), -1.0f);

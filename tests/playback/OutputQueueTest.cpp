@@ -30,8 +30,7 @@ TEST(OutputQueueTest, PlaysItemsInOrderAcrossPullBoundariesAndReportsEachBufferO
     q.scheduleBuffer(ramp(200, 1000.0f), [&] { ++secondDone; });
     EXPECT_TRUE(pullLeft(q, 100).empty()) << "nothing leaves before play";
     q.setPlaying(true);
-    auto a = pullLeft(q, 250);
-    EXPECT_EQ(a.size(), 250u);
+    EXPECT_EQ(pullLeft(q, 250).size(), 250u);
     EXPECT_EQ(firstDone, 0);
     auto b = pullLeft(q, 250);
     ASSERT_EQ(b.size(), 250u);

@@ -47,16 +47,12 @@ TEST(SoundServerSmokeTest, BuffersOfSeveralFormatsPlayToTheEndOnANullSink) {
 
     {
         QAudioSinkOutput output;
-        struct Case {
-            double rate;
-            int channels;
-        };
-        for (Case c : {Case{44100, 2}, Case{96000, 2}, Case{48000, 6}, Case{22050, 1}}) {
-            SCOPED_TRACE(std::to_string(int(c.rate)) + " Hz, " + std::to_string(c.channels) + " channels");
-            ASSERT_TRUE(output.start({c.rate, c.channels})) << "the null sink is the default device";
+        for (const auto& [rate, channels] : {std::pair{44100.0, 2}, {96000.0, 2}, {48000.0, 6}, {22050.0, 1}}) {
+            SCOPED_TRACE(std::to_string(int(rate)) + " Hz, " + std::to_string(channels) + " channels");
+            ASSERT_TRUE(output.start({rate, channels})) << "the null sink is the default device";
             bool done = false;
             const uint64_t before = output.queue().framesPulled();
-            auto buffer = tone(c.rate, c.channels, 0.3);
+            auto buffer = tone(rate, channels, 0.3);
             output.scheduleBuffer(buffer, [&done] { done = true; });
             output.play();
             // The null sink takes a second or two to start a stream.
