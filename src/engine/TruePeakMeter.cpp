@@ -55,31 +55,73 @@ template <typename V>
     peak = magnitude > peak ? magnitude : peak;
 }
 
+// Σ_k |h[k]| of the loudest phase, with a margin for rounding: no interpolated value (nor any
+// sample) exceeds this times the largest magnitude among the twelve samples it is made of.
+constexpr float kBoundGain = [] {
+    double largest = 0.0;
+    for (const auto& phase : kPhaseTaps) {
+        double sum = 0.0;
+        for (const float tap : phase) sum += tap < 0.0f ? -double(tap) : double(tap);
+        largest = sum > largest ? sum : largest;
+    }
+    return static_cast<float>(largest * 1.001);
+}();
+
+// Frames are interpolated in groups of this many; a group none of whose values can exceed the
+// peak already found is passed over (in loud music most are), which leaves the result as it is.
+constexpr int kGroupFrames = 16;
+
+template <typename V>
+[[gnu::always_inline]] inline float largestLane(const V& v) {
+    float result = v[0];
+    for (int l = 1; l < int(sizeof(V) / sizeof(float)); ++l) result = v[l] > result ? v[l] : result;
+    return result;
+}
+
 // The largest magnitude among samples window[kHistory ..) and their interpolated values, for
-// `frames` input positions. window[0 .. kHistory) holds the samples before the block.
+// `frames` input positions, where it exceeds `floor` (values up to `floor` may be passed over).
+// window[0 .. kHistory) holds the samples before the block.
 template <typename V, int Step>
-[[gnu::always_inline]] inline float blockPeak(const float* window, int64_t frames) {
+[[gnu::always_inline]] inline float blockPeak(const float* window, int64_t frames, float floor) {
     constexpr int kWidth = sizeof(V) / sizeof(float);
+    static_assert(kGroupFrames % kWidth == 0);
     V peak{};
+    // The largest magnitude among the samples before the current group; its first kHistory
+    // frames reach back that far.
+    float before = 0.0f;
+    for (int k = 0; k < kHistory; ++k) before = std::max(before, std::fabs(window[k]));
     int64_t i = 0;
-    for (; i + kWidth <= frames; i += kWidth) {
-        V x[TruePeakMeter::kTapsPerPhase];
-        for (int k = 0; k < TruePeakMeter::kTapsPerPhase; ++k) loadVector(x[k], window + kHistory + i - k);
-        raisePeak(peak, x[0]);
-        // Three partial sums per phase keep the dependent additions short.
-        for (int p = 0; p < TruePeakMeter::kPhases; p += Step) {
-            V s0 = kPhaseTaps[p][0] * x[0], s1 = kPhaseTaps[p][1] * x[1], s2 = kPhaseTaps[p][2] * x[2];
-            for (int k = 3; k < TruePeakMeter::kTapsPerPhase; k += 3) {
-                s0 += kPhaseTaps[p][k] * x[k];
-                s1 += kPhaseTaps[p][k + 1] * x[k + 1];
-                s2 += kPhaseTaps[p][k + 2] * x[k + 2];
+    for (; i + kGroupFrames <= frames; i += kGroupFrames) {
+        V magnitudes{};
+        for (int j = 0; j < kGroupFrames; j += kWidth) {
+            V x;
+            loadVector(x, window + kHistory + i + j);
+            raisePeak(magnitudes, x);
+        }
+        const float largest = largestLane(magnitudes);
+        const bool below = std::max(largest, before) * kBoundGain <= floor;
+        before = largest;
+        if (below) continue;
+        for (int j = 0; j < kGroupFrames; j += kWidth) {
+            V x[TruePeakMeter::kTapsPerPhase];
+            for (int k = 0; k < TruePeakMeter::kTapsPerPhase; ++k) {
+                loadVector(x[k], window + kHistory + i + j - k);
             }
-            const V sum = (s0 + s1) + s2;
-            raisePeak(peak, sum);
+            raisePeak(peak, x[0]);
+            // Three partial sums per phase keep the dependent additions short.
+            for (int p = 0; p < TruePeakMeter::kPhases; p += Step) {
+                V s0 = kPhaseTaps[p][0] * x[0], s1 = kPhaseTaps[p][1] * x[1], s2 = kPhaseTaps[p][2] * x[2];
+                for (int k = 3; k < TruePeakMeter::kTapsPerPhase; k += 3) {
+                    s0 += kPhaseTaps[p][k] * x[k];
+                    s1 += kPhaseTaps[p][k + 1] * x[k + 1];
+                    s2 += kPhaseTaps[p][k + 2] * x[k + 2];
+                }
+                const V sum = (s0 + s1) + s2;
+                raisePeak(peak, sum);
+            }
         }
     }
-    float result = 0.0f;
-    for (int l = 0; l < kWidth; ++l) result = std::max(result, peak[l]);
+    float result = largestLane(peak);
     for (; i < frames; ++i) {
         const float* x = window + kHistory + i;
         if (std::fabs(x[0]) > result) result = std::fabs(x[0]);
@@ -93,33 +135,33 @@ template <typename V, int Step>
 }
 
 template <int Step>
-float blockPeakBaseline(const float* window, int64_t frames) {
-    return blockPeak<Vec4, Step>(window, frames);
+float blockPeakBaseline(const float* window, int64_t frames, float floor) {
+    return blockPeak<Vec4, Step>(window, frames, floor);
 }
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 template <int Step>
-__attribute__((target("avx2,fma"))) float blockPeakAvx2(const float* window, int64_t frames) {
-    return blockPeak<Vec8, Step>(window, frames);
+__attribute__((target("avx2,fma"))) float blockPeakAvx2(const float* window, int64_t frames, float floor) {
+    return blockPeak<Vec8, Step>(window, frames, floor);
 }
 template <int Step>
-__attribute__((target("avx512f,avx2,fma"))) float blockPeakAvx512(const float* window, int64_t frames) {
-    return blockPeak<Vec16, Step>(window, frames);
+__attribute__((target("avx512f,avx2,fma"))) float blockPeakAvx512(const float* window, int64_t frames, float floor) {
+    return blockPeak<Vec16, Step>(window, frames, floor);
 }
 #endif
 
 template <int Step>
-float blockPeakBest(const float* window, int64_t frames) {
+float blockPeakBest(const float* window, int64_t frames, float floor) {
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
     static const int level = [] {
         __builtin_cpu_init();
         if (__builtin_cpu_supports("avx512f") != 0) return 2;
         return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("fma") != 0 ? 1 : 0;
     }();
-    if (level == 2) return blockPeakAvx512<Step>(window, frames);
-    if (level == 1) return blockPeakAvx2<Step>(window, frames);
+    if (level == 2) return blockPeakAvx512<Step>(window, frames, floor);
+    if (level == 1) return blockPeakAvx2<Step>(window, frames, floor);
 #endif
-    return blockPeakBaseline<Step>(window, frames);
+    return blockPeakBaseline<Step>(window, frames, floor);
 }
 
 }  // namespace
@@ -138,15 +180,19 @@ void TruePeakMeter::reset() {
 }
 
 void TruePeakMeter::process(const float* const* channels, int64_t frameCount) {
+    // The figure is the loudest channel's: what cannot exceed the peak of any channel so far need
+    // not be interpolated.
+    float floor = truePeakLinear();
     for (size_t c = 0; c < channels_.size(); ++c) {
         Channel& ch = channels_[c];
         float* window = ch.window.data();
         for (int64_t done = 0; done < frameCount;) {
             const int64_t n = std::min(kBlockFrames, frameCount - done);
             std::memcpy(window + kHistory, channels[c] + done, static_cast<size_t>(n) * sizeof(float));
-            const float peak = factor_ == kPhases ? blockPeakBest<1>(window, n)
-                                                  : blockPeakBest<2>(window, n);
+            const float peak = factor_ == kPhases ? blockPeakBest<1>(window, n, floor)
+                                                  : blockPeakBest<2>(window, n, floor);
             ch.peak = std::max(ch.peak, peak);
+            floor = std::max(floor, peak);
             std::memmove(window, window + n, kHistory * sizeof(float));
             done += n;
         }

@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <cmath>
 #include <future>
 #include <system_error>
@@ -109,6 +113,89 @@ private:
     fs::path path_;
 };
 
+// Meters a song's delivery figures as it is being decoded, on a thread of its own that follows
+// the decoder chunk by chunk (the decoding itself keeps one core busy). Without a thread to spare
+// it meters each chunk as it is handed over.
+class MeterBehindDecoder {
+public:
+    MeterBehindDecoder(int channelCount, double sampleRate) {
+        meter_.prepare(channelCount, sampleRate);
+        try {
+            thread_ = std::thread([this] { run(); });
+        } catch (const std::system_error&) {
+        }
+    }
+    ~MeterBehindDecoder() {
+        {
+            std::lock_guard lock(mutex_);
+            abandoned_ = true;
+            closed_ = true;
+        }
+        ready_.notify_one();
+        if (thread_.joinable()) thread_.join();
+    }
+    MeterBehindDecoder(const MeterBehindDecoder&) = delete;
+    MeterBehindDecoder& operator=(const MeterBehindDecoder&) = delete;
+
+    // Decoding thread: `channels` stay valid while `audio` lives.
+    void feed(const std::shared_ptr<const DecodedAudio>& audio, const float* const* channels, uint32_t frames) {
+        const auto count = audio->channels.size();
+        if (!thread_.joinable()) {
+            meter_.process(channels, frames);
+            return;
+        }
+        {
+            std::lock_guard lock(mutex_);
+            chunks_.push_back(Chunk{audio, std::vector<const float*>(channels, channels + count), frames});
+        }
+        ready_.notify_one();
+    }
+
+    // Once the decoding has ended well: waits for the meter to catch up.
+    DeliveryFigures finish() {
+        {
+            std::lock_guard lock(mutex_);
+            closed_ = true;
+        }
+        ready_.notify_one();
+        if (thread_.joinable()) thread_.join();
+        return meter_.figures();
+    }
+
+private:
+    struct Chunk {
+        std::shared_ptr<const DecodedAudio> audio;  // keeps the samples in place
+        std::vector<const float*> channels;
+        uint32_t frames;
+    };
+
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            ready_.wait(lock, [this] { return closed_ || !chunks_.empty(); });
+            if (abandoned_) {
+                chunks_.clear();
+                return;
+            }
+            if (chunks_.empty()) return;
+            Chunk chunk = std::move(chunks_.front());
+            chunks_.pop_front();
+            lock.unlock();
+            meter_.process(chunk.channels.data(), chunk.frames);
+            chunk = {};
+            lock.lock();
+        }
+    }
+
+    DeliveryMeter meter_;
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<Chunk> chunks_;
+    bool closed_ = false;
+    bool abandoned_ = false;
+    std::thread thread_;  // last: started once everything it uses is there
+};
+
 // Where the measurement, the tempo estimate and the passes read the song from: its samples in
 // memory, a float copy on disk, or the input file itself. Every open() gives a new reader at
 // frame 0; the samples are the same whichever holds them.
@@ -116,7 +203,7 @@ class SongSource {
 public:
     // Decodes `input` once (see kMaxInMemoryBytes). Errors: opening the input, reading it (for a
     // compressed input) and writing a float copy, passed on; cancellation while decoding.
-    static Result<SongSource> make(const fs::path& input, const fs::path& folder,
+    static Result<SongSource> make(const fs::path& input, const fs::path& folder, bool measureDelivery,
                                    const AudioProcessor::CancellationCheck& isCancelled) {
         auto opened = AudioFileReader::open(input);
         if (!opened) return opened.error();
@@ -125,12 +212,23 @@ public:
         source.input_ = input;
         const bool lossless = isLosslessPcm(input);
         if (decodedBytes(reader.processingFormat(), reader.length()) <= kMaxInMemoryBytes) {
-            auto decoded = decodeIntoMemory(reader, kMaxInMemoryBytes, isCancelled);
+            // The delivery figures take the whole song: metered while it is decoded, they cost
+            // next to no time.
+            const AudioFormat format = reader.processingFormat();
+            std::optional<MeterBehindDecoder> meter;
+            if (measureDelivery) meter.emplace(format.channelCount, format.sampleRate);
+            DecodedChunk onChunk;
+            if (meter) {
+                onChunk = [&meter](const std::shared_ptr<const DecodedAudio>& audio, const float* const* channels,
+                                   uint32_t frames) { meter->feed(audio, channels, frames); };
+            }
+            auto decoded = decodeIntoMemory(reader, kMaxInMemoryBytes, isCancelled, onChunk);
             if (decoded) {
                 // A lossless file that reads short is left to the readers of the file itself, which
                 // treat the missing frames as they always have.
                 if (!lossless || decoded.value()->length == reader.length()) {
                     source.memory_ = std::move(decoded).value();
+                    if (meter) source.delivery_ = meter->finish();
                     return source;
                 }
             } else if (decoded.error().is(errc::kApp, errc::kCancelled)) {
@@ -161,8 +259,12 @@ public:
         return analyzeAudioFile(*reader.value(), MeasurementScope::window);
     }
 
+    // The delivery figures metered while the song was decoded, if it was.
+    const std::optional<DeliveryFigures>& deliveryMetered() const { return delivery_; }
+
     // The whole song's true peak and LUFS (R128); unmeasured (NaN) ones when it cannot be read.
     DeliveryFigures delivery() const {
+        if (delivery_) return *delivery_;
         if (memory_) {
             std::vector<const float*> channels;
             for (const auto& samples : memory_->channels) channels.push_back(samples.data());
@@ -187,6 +289,7 @@ private:
     fs::path input_;
     std::shared_ptr<const DecodedAudio> memory_;
     std::unique_ptr<DecodedCopy> copy_;
+    std::optional<DeliveryFigures> delivery_;
 };
 
 // What is measured of a rendering as its chunks are written, quantised to the file's bit depth
@@ -219,38 +322,50 @@ public:
         if (deferred_) head_.resize(snapped_.size());
     }
 
-    // Writer thread, chunks in order.
+    // Writer thread, chunks in order. Each part of a chunk is quantised once, straight to where
+    // it is kept: the window into its buffer, the head of a deferred pass into head_, the rest
+    // (still to be metered) into snapped_, which is indexed from the chunk's first frame.
     void take(const PcmBuffer& chunk, int64_t firstFrame, int bits) {
         if (!buffer_) return;
+        const int64_t chunkEnd = firstFrame + chunk.frameLength();
         const int64_t windowEnd = window_.firstFrame + window_.frameCount;
         const int64_t from = std::max(firstFrame, window_.firstFrame);
-        const int64_t to = std::min(firstFrame + chunk.frameLength(), windowEnd);
-        if (metering_ || deferred_) {
-            const auto n = static_cast<size_t>(chunk.frameLength());
-            const int64_t headEnd = std::min(firstFrame + chunk.frameLength(), window_.firstFrame);
-            for (size_t c = 0; c < snapped_.size(); ++c) {
-                snapped_[c].resize(std::max(snapped_[c].size(), n));
-                snapToSampleGrid(chunk.channel(static_cast<int>(c)), snapped_[c].data(), n, bits);
-                if (from < to) {
-                    std::copy_n(snapped_[c].data() + (from - firstFrame), to - from,
-                                buffer_->channel(static_cast<int>(c)) + (from - window_.firstFrame));
-                }
-                if (deferred_ && firstFrame < headEnd) {
-                    head_[c].resize(static_cast<size_t>(window_.firstFrame));
-                    std::copy_n(snapped_[c].data(), headEnd - firstFrame, head_[c].data() + firstFrame);
-                }
-            }
-            if (metering_) meterChunk(0, chunk.frameLength());
-            lastChunkFirst_ = firstFrame;
-            lastChunkFrames_ = chunk.frameLength();
-        } else if (from < to) {
+        const int64_t to = std::min(chunkEnd, windowEnd);
+        if (from < to) {
             for (int c = 0; c < chunk.channelCount(); ++c) {
                 snapToSampleGrid(chunk.channel(c) + (from - firstFrame),
                                  buffer_->channel(c) + (from - window_.firstFrame),
                                  static_cast<size_t>(to - from), bits);
             }
+            kept_ += to - from;
         }
-        if (from < to) kept_ += to - from;
+        if (!metering_ && !deferred_) return;
+        const int64_t headEnd = std::min(chunkEnd, window_.firstFrame);
+        const int64_t tailFrom = std::max(firstFrame, windowEnd);
+        const auto snapOutside = [&](int64_t begin, int64_t end, bool intoHead) {
+            if (begin >= end) return;
+            for (size_t c = 0; c < snapped_.size(); ++c) {
+                float* destination;
+                if (intoHead) {
+                    head_[c].resize(static_cast<size_t>(window_.firstFrame));
+                    destination = head_[c].data() + begin;
+                } else {
+                    snapped_[c].resize(std::max(snapped_[c].size(), size_t(chunk.frameLength())));
+                    destination = snapped_[c].data() + (begin - firstFrame);
+                }
+                snapToSampleGrid(chunk.channel(static_cast<int>(c)) + (begin - firstFrame), destination,
+                                 static_cast<size_t>(end - begin), bits);
+            }
+        };
+        snapOutside(firstFrame, headEnd, deferred_);
+        snapOutside(tailFrom, chunkEnd, false);
+        if (metering_) {
+            meterSnapped(firstFrame, firstFrame, headEnd);
+            if (from < to) meterWindow(from, to);
+            meterSnapped(firstFrame, tailFrom, chunkEnd);
+        }
+        lastChunkFirst_ = firstFrame;
+        lastChunkFrames_ = chunk.frameLength();
     }
 
     // Writer thread, once the window is complete and the pass is kept: meters what a deferred
@@ -266,9 +381,9 @@ public:
             for (size_t c = 0; c < pointers_.size(); ++c) pointers_[c] = head_[c].data();
             meter_.process(pointers_.data(), window_.firstFrame);
         }
-        meter_.process(buffer_->floatChannelData(), window_.frameCount);
         const int64_t windowEnd = window_.firstFrame + window_.frameCount;
-        meterChunk(windowEnd - lastChunkFirst_, lastChunkFrames_);
+        meterWindow(window_.firstFrame, windowEnd);
+        meterSnapped(lastChunkFirst_, windowEnd, lastChunkFirst_ + lastChunkFrames_);
     }
 
     // Every frame of the window has been taken.
@@ -289,11 +404,21 @@ public:
     }
 
 private:
-    // Meters frames [from, to) of the last chunk taken (in snapped_).
-    void meterChunk(int64_t from, int64_t to) {
+    // Meters frames [from, to) of the chunk starting at `chunkFirst`, from snapped_.
+    void meterSnapped(int64_t chunkFirst, int64_t from, int64_t to) {
         if (from >= to) return;
         pointers_.resize(snapped_.size());
-        for (size_t c = 0; c < pointers_.size(); ++c) pointers_[c] = snapped_[c].data() + from;
+        for (size_t c = 0; c < pointers_.size(); ++c) pointers_[c] = snapped_[c].data() + (from - chunkFirst);
+        meter_.process(pointers_.data(), to - from);
+    }
+
+    // Meters frames [from, to) of the window, from its buffer.
+    void meterWindow(int64_t from, int64_t to) {
+        if (from >= to) return;
+        pointers_.resize(snapped_.size());
+        for (size_t c = 0; c < pointers_.size(); ++c) {
+            pointers_[c] = buffer_->channel(static_cast<int>(c)) + (from - window_.firstFrame);
+        }
         meter_.process(pointers_.data(), to - from);
     }
 
@@ -307,7 +432,7 @@ private:
     std::unique_ptr<PcmBuffer> buffer_;
     int64_t kept_ = 0;
     DeliveryMeter meter_;
-    std::vector<std::vector<float>> snapped_;  // the last chunk, quantised
+    std::vector<std::vector<float>> snapped_;  // the last chunk's frames outside the window, quantised
     std::vector<std::vector<float>> head_;     // frames before the window (deferred passes)
     std::vector<const float*> pointers_;       // channel starts handed to the meter (reused)
     int64_t lastChunkFirst_ = 0;
@@ -386,7 +511,8 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
     const fs::path output = folder.value() / (baseName + "_master.wav");
     if (auto removed = removeFileIfExists(output); !removed) return removed.error();
 
-    auto source = SongSource::make(input, folder.value(), isCancelled);
+    const bool measuresDelivery = deliveryFiguresEnabled();
+    auto source = SongSource::make(input, folder.value(), measuresDelivery, isCancelled);
     if (!source) return source.error();
     timingMark("decoded the song");
 
@@ -399,11 +525,11 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
                      "seconds"};
     }
 
-    // The original's delivery figures take the whole song; they are measured beside the tempo
-    // estimate and the passes, on a thread of their own (joined before `source` goes).
-    const bool measuresDelivery = deliveryFiguresEnabled();
+    // The original's delivery figures take the whole song; unless they were metered as it was
+    // decoded, they are measured beside the tempo estimate and the passes, on a thread of their
+    // own (joined before `source` goes).
     std::future<DeliveryFigures> originalDelivery;
-    if (measuresDelivery) {
+    if (measuresDelivery && !source->deliveryMetered()) {
         const SongSource* song = &source.value();
         try {
             originalDelivery = std::async(std::launch::async, [song] { return song->delivery(); });
@@ -523,6 +649,7 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
     if (measuresDelivery && window && !accepted.hasDeliveryFigures()) window->addDelivery(accepted);
     AudioStats original = inputStats.value();
     if (originalDelivery.valid()) setDeliveryFigures(original, originalDelivery.get());
+    else if (source->deliveryMetered()) setDeliveryFigures(original, *source->deliveryMetered());
     progress.report(1.0);
     if (!fileExists(output)) {
         return Error{errc::kApp, errc::kFileMissing, "Output file was not created"};

@@ -57,7 +57,8 @@ uint64_t decodedBytes(const AudioFormat& format, int64_t frames) {
 
 Result<std::shared_ptr<const DecodedAudio>> decodeIntoMemory(AudioFileReader& reader,
                                                              uint64_t maxBytes,
-                                                             const DecodeCancelled& isCancelled) {
+                                                             const DecodeCancelled& isCancelled,
+                                                             const DecodedChunk& onChunk) {
     const AudioFormat format = reader.processingFormat();
     const int channelCount = format.channelCount;
     const int64_t expected = std::max<int64_t>(reader.length() - reader.framePosition(), 0);
@@ -88,6 +89,7 @@ Result<std::shared_ptr<const DecodedAudio>> decodeIntoMemory(AudioFileReader& re
         auto got = reader.read(at.data(), wanted);
         if (!got) return got.error();
         if (got.value() == 0) break;
+        if (onChunk) onChunk(audio, at.data(), got.value());
         frames += got.value();
     }
     for (auto& samples : audio->channels) samples.resize(static_cast<size_t>(frames));

@@ -93,6 +93,13 @@ std::unique_ptr<AudioFileReader> readerOverMemory(std::shared_ptr<const DecodedA
 // Asked before every chunk; true stops the decoding. May be empty.
 using DecodeCancelled = std::function<bool()>;
 
+// Told of every chunk as soon as it is decoded, on the decoding thread: `channels[c]` points at
+// the chunk's `frames` samples of channel c inside the arrays being filled. The samples stay where
+// they are for as long as `audio` lives (also when the decoding fails later), so the chunk may be
+// read on another thread meanwhile, holding on to `audio`. May be empty.
+using DecodedChunk = std::function<void(const std::shared_ptr<const DecodedAudio>& audio,
+                                        const float* const* channels, uint32_t frames)>;
+
 // The planar float size in bytes of `frames` frames of `format` (saturating at UINT64_MAX).
 uint64_t decodedBytes(const AudioFormat& format, int64_t frames);
 
@@ -108,7 +115,8 @@ uint64_t decodedBytes(const AudioFormat& format, int64_t frames);
 // arrays never grow beyond `maxBytes`).
 Result<std::shared_ptr<const DecodedAudio>> decodeIntoMemory(AudioFileReader& reader,
                                                              uint64_t maxBytes,
-                                                             const DecodeCancelled& isCancelled);
+                                                             const DecodeCancelled& isCancelled,
+                                                             const DecodedChunk& onChunk = {});
 
 // The same for the file at `path`, opened with AudioFileReader::open (whose errors are passed on)
 // and read from frame 0.
