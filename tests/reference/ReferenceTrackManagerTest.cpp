@@ -1,7 +1,7 @@
+// The reference manager (loading, storing, clearing, the previewed songs' profiles) and its panel.
 #include "reference/ReferenceTrackManager.h"
 
 #include <QSignalSpy>
-#include "platform/WorkerPool.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +12,11 @@
 #include "engine/LoudnessMeter.h"
 #include "mastering/BatchProcessor.h"
 #include "platform/NotificationCenter.h"
+#include "platform/PreferenceKeys.h"
+#include "platform/WorkerPool.h"
 #include "reference/ReferenceProfileStore.h"
 #include "reference/SpectralAnalyzer.h"
+#include "support/FakePanels.h"
 #include "support/QtTestSupport.h"
 #include "support/TestAudio.h"
 
@@ -25,9 +28,9 @@ using test::waitUntil;
 
 constexpr const char* kProfileKey = "Korvanta_ReferenceSpectralProfile";
 
-// Counts a manager's notifications and those that arrived off the main thread. Direct connections,
-// so that each handler runs on the emitting thread; they end with the watch (`context`), which
-// matters for the shared manager that outlives every test.
+// Counts a manager's notifications and those that arrived off the main thread. Direct connections
+// run each handler on the emitting thread; they end with `context`, as the shared manager outlives
+// every test.
 struct MainThreadWatch {
     QObject context;
     std::atomic<int> seen{0};
@@ -74,7 +77,7 @@ protected:
         return path;
     }
 
-    // Loads `path` into `manager` and waits for the outcome; returns loadFinished's arguments.
+    // Loads `path` and waits for the outcome; returns loadFinished's arguments.
     std::pair<bool, QString> load(ReferenceTrackManager& manager, const fs::path& path) {
         QSignalSpy finished(&manager, &ReferenceTrackManager::loadFinished);
         manager.loadReferenceTrack(path);
@@ -85,8 +88,16 @@ protected:
         return {finished[0][0].toBool(), finished[0][1].toString()};
     }
 
+    // Previews `path` in `manager` (as the original or the master) and waits for its profile.
+    static void analyse(ReferenceTrackManager& manager, const fs::path& path, bool isOriginal) {
+        QSignalSpy done(&manager, &ReferenceTrackManager::currentTrackProfileChanged);
+        manager.analyzeCurrentTrack(QString::fromStdString(path.string()), isOriginal);
+        EXPECT_TRUE(waitUntil([&] { return done.count() > 0; }));
+    }
+
     test::ScratchFolder folder;
     MainThreadWatch watch;
+    MemoryPreferences memory;
 };
 
 TEST_F(ReferenceTrackManagerTest, LoadedReferenceIsPublishedStoredAndReadBackAfterARestart) {
@@ -143,33 +154,14 @@ TEST_F(ReferenceTrackManagerTest, LoadedReferenceIsPublishedStoredAndReadBackAft
     restarted.setIsVisible(true);  // a notification for the watch
 }
 
-TEST_F(ReferenceTrackManagerTest, ClearingForgetsTheReferenceButKeepsItsSpectrum) {
-    MemoryPreferences store;
-    ReferenceTrackManager manager(store);
-    watch.watch(manager);
-    ASSERT_TRUE(load(manager, writeTrack("reference.wav", 5, 0.5f)).first);
-    const std::vector<float> spectrum = manager.referenceSpectrumValues();
-    QSignalSpy changed(&manager, &ReferenceTrackManager::currentProfileChanged);
-
-    manager.clearReference();
-    EXPECT_FALSE(manager.currentProfile());
-    EXPECT_FALSE(store.contains(kProfileKey)) << "the stored profile is removed";
-    EXPECT_EQ(manager.referenceSpectrumValues(), spectrum) << "consumers check the profile first";
-    EXPECT_EQ(changed.count(), 1);
-    ReferenceTrackManager restarted(store);
-    EXPECT_FALSE(restarted.currentProfile());
-    EXPECT_EQ(restarted.referenceSpectrumValues(), std::vector<float>(12, 0.0f));
-}
-
-TEST_F(ReferenceTrackManagerTest, FailedLoadChangesNothing) {
-    MemoryPreferences store;
-    ReferenceTrackManager manager(store);
+TEST_F(ReferenceTrackManagerTest, FailedLoadChangesNothingAndClearingKeepsOnlyTheSpectrum) {
+    ReferenceTrackManager manager(memory);
     watch.watch(manager);
     ASSERT_TRUE(load(manager, writeTrack("reference.wav", 9, 0.2f)).first);
     const SpectralProfile before = *manager.currentProfile();
     const std::vector<float> spectrum = manager.referenceSpectrumValues();
     const auto lufs = manager.referenceLUFS();
-    const auto storedBefore = store.bytesValue(kProfileKey);
+    const auto storedBefore = memory.bytesValue(kProfileKey);
     QSignalSpy announced(&manager, &ReferenceTrackManager::referenceTrackLoaded);
     QSignalSpy profileChanged(&manager, &ReferenceTrackManager::currentProfileChanged);
 
@@ -181,22 +173,25 @@ TEST_F(ReferenceTrackManagerTest, FailedLoadChangesNothing) {
     EXPECT_EQ(*manager.currentProfile(), before);
     EXPECT_EQ(manager.referenceSpectrumValues(), spectrum);
     EXPECT_EQ(manager.referenceLUFS(), lufs) << "a file that does not open is never measured";
-    EXPECT_EQ(store.bytesValue(kProfileKey), storedBefore);
+    EXPECT_EQ(memory.bytesValue(kProfileKey), storedBefore);
+
+    manager.clearReference();
+    EXPECT_FALSE(manager.currentProfile());
+    EXPECT_FALSE(memory.contains(kProfileKey)) << "the stored profile is removed";
+    EXPECT_EQ(manager.referenceSpectrumValues(), spectrum) << "consumers check the profile first";
+    EXPECT_EQ(profileChanged.count(), 1);
+    ReferenceTrackManager restarted(memory);
+    EXPECT_FALSE(restarted.currentProfile());
+    EXPECT_EQ(restarted.referenceSpectrumValues(), std::vector<float>(12, 0.0f));
 }
 
 TEST_F(ReferenceTrackManagerTest, PreviewedSongsGetTheirProfileAndSpectrum) {
-    MemoryPreferences store;
-    ReferenceTrackManager manager(store);
+    ReferenceTrackManager manager(memory);
     watch.watch(manager);
     const fs::path original = writeTrack("song.wav", 11, 0.2f);
     const fs::path master = writeTrack("song_master.wav", 12, 0.6f);
-    auto analyse = [&](const fs::path& path, bool isOriginal) {
-        QSignalSpy done(&manager, &ReferenceTrackManager::currentTrackProfileChanged);
-        manager.analyzeCurrentTrack(QString::fromStdString(path.string()), isOriginal);
-        EXPECT_TRUE(waitUntil([&] { return done.count() > 0; }));
-    };
 
-    analyse(original, true);
+    analyse(manager, original, true);
     ASSERT_TRUE(manager.currentTrackProfile());
     EXPECT_EQ(manager.currentTrackProfile()->referenceFileName, "song.wav");
     EXPECT_TRUE(manager.currentTrackProfile()->spectrum12Band.empty()) << "a track profile has no bands";
@@ -206,7 +201,7 @@ TEST_F(ReferenceTrackManagerTest, PreviewedSongsGetTheirProfileAndSpectrum) {
     EXPECT_EQ(manager.originalSpectrumValues(), originalSpectrum.value());
     EXPECT_EQ(manager.masteredSpectrumValues(), std::vector<float>(12, 0.0f));
 
-    analyse(master, false);
+    analyse(manager, master, false);
     ASSERT_TRUE(manager.masteredTrackProfile());
     EXPECT_EQ(manager.masteredTrackProfile()->referenceFileName, "song_master.wav");
     EXPECT_FALSE(manager.currentTrackProfile()) << "one previewed rendering at a time";
@@ -230,14 +225,11 @@ TEST_F(ReferenceTrackManagerTest, RemovingASongClearsTheSharedTrackProfiles) {
     ReferenceTrackManager* shared = ReferenceTrackManager::shared();
     watch.watch(*shared);
     const fs::path song = writeTrack("song.wav", 21, 0.4f);
-    QSignalSpy analysed(shared, &ReferenceTrackManager::currentTrackProfileChanged);
-    shared->analyzeCurrentTrack(QString::fromStdString(song.string()), true);
-    ASSERT_TRUE(waitUntil([&] { return analysed.count() > 0; }));
+    analyse(*shared, song, true);
     ASSERT_TRUE(shared->currentTrackProfile());
     const std::vector<float> spectrum = shared->originalSpectrumValues();
 
-    MemoryPreferences store;
-    BatchProcessor processor(store);
+    BatchProcessor processor(memory);
     QSignalSpy added(&processor, &BatchProcessor::addFilesFinished);
     processor.addFiles(std::vector<fs::path>{song});
     ASSERT_TRUE(waitUntil([&] { return added.count() > 0; }));
@@ -250,6 +242,59 @@ TEST_F(ReferenceTrackManagerTest, RemovingASongClearsTheSharedTrackProfiles) {
     EXPECT_FALSE(shared->currentTrackProfile());
     EXPECT_FALSE(shared->masteredTrackProfile());
     EXPECT_EQ(shared->originalSpectrumValues(), spectrum) << "only the profiles are cleared";
+}
+
+class ReferencePanelTest : public ::testing::Test {
+protected:
+    void SetUp() override { panels = test::installFakePanels(); }
+    void TearDown() override { test::drainEvents(); }
+    test::FakePanel* panel() const {
+        return panels->latest(QString::fromLatin1(ReferenceTrackManager::kPanelTitle));
+    }
+
+    MemoryPreferences store;
+    std::shared_ptr<test::FakePanelFactory> panels;
+};
+
+TEST_F(ReferencePanelTest, FirstOpeningIsCentredAndTheFrameIsKeptAsText) {
+    ReferenceTrackManager manager(store);
+    manager.setIsEnabled(true);
+    manager.showReferencePanel();
+    ASSERT_TRUE(panel());
+    EXPECT_TRUE(manager.isVisible());
+    EXPECT_EQ(panel()->options.minimumSize, QSize(350, 180));
+    EXPECT_EQ(panel()->frame(), (PanelFrame{545, 360, 350, 180})) << "centred on a 1440 × 900 screen";
+
+    manager.showReferencePanel();
+    EXPECT_EQ(panels->made.size(), 1u) << "an open panel is only brought to the front";
+
+    panel()->userMoves({40, 60, 400, 200});
+    EXPECT_EQ(store.stringValue(keys::kReferenceTrackWindowPosition), "{{40, 60}, {400, 200}}");
+    manager.hideReferencePanel();
+    EXPECT_FALSE(manager.isVisible());
+    EXPECT_FALSE(manager.isEnabled()) << "hiding switches the reference off";
+    manager.showReferencePanel();
+    EXPECT_EQ(panel()->frame(), (PanelFrame{40, 60, 400, 200}));
+
+    panel()->userCloses();
+    EXPECT_FALSE(manager.isVisible());
+    EXPECT_EQ(manager.panel(), nullptr) << "the panel is forgotten";
+}
+
+TEST_F(ReferencePanelTest, AnEmptyOrUnreadableStoredFrameCentresThePanel) {
+    const PanelFrame screen{0, 0, 1440, 900};
+    const PanelFrame current{0, 0, 350, 180};
+    EXPECT_EQ(ReferenceTrackManager::restoredPanelFrame(PanelFrame{10, 10, 0, 0}, screen, current),
+              (PanelFrame{545, 360, 350, 180}));
+    EXPECT_EQ(ReferenceTrackManager::restoredPanelFrame(std::nullopt, PanelFrame{100, 50, 800, 600}, current),
+              (PanelFrame{325, 260, 350, 180}));
+    EXPECT_EQ(ReferenceTrackManager::restoredPanelFrame(PanelFrame{5, 6, 360, 190}, screen, current),
+              (PanelFrame{5, 6, 360, 190}));
+    store.setString(keys::kReferenceTrackWindowPosition, "not a frame");
+    ReferenceTrackManager manager(store);
+    manager.showReferencePanel();
+    ASSERT_TRUE(panel());
+    EXPECT_EQ(panel()->frame(), (PanelFrame{545, 360, 350, 180}));
 }
 
 }  // namespace

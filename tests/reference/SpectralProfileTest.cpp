@@ -46,24 +46,22 @@ TEST(SpectralProfileJson, WritesExactlyTheFiveKeysWithTheirKinds) {
     const Json object = Json::parse(encoded(sampleProfile()));
     ASSERT_TRUE(object.is_object());
     EXPECT_EQ(object.size(), 5u);
-    EXPECT_TRUE(object.at("frequencies").is_array());
-    EXPECT_TRUE(object.at("magnitudes").is_array());
-    EXPECT_TRUE(object.at("spectrum12Band").is_array());
+    for (const char* list : {"frequencies", "magnitudes", "spectrum12Band"}) {
+        EXPECT_TRUE(object.at(list).is_array()) << list;
+    }
     EXPECT_TRUE(object.at("referenceFileName").is_string());
     EXPECT_TRUE(object.at("dateCreated").is_number());
 }
 
 TEST(SpectralProfileJson, FloatsReadBackBitExactAndShort) {
-    // Arbitrary bit patterns across the whole finite range, subnormals included.
-    SpectralProfile p;
+    SpectralProfile p;  // arbitrary bit patterns over the whole finite range, subnormals included
     std::mt19937 rng(99);
     while (p.magnitudes.size() < 2000) {
         const float v = std::bit_cast<float>(static_cast<uint32_t>(rng()));
         if (std::isfinite(v)) p.magnitudes.push_back(v);
     }
-    p.magnitudes.push_back(std::numeric_limits<float>::max());
-    p.magnitudes.push_back(std::numeric_limits<float>::denorm_min());
-    p.magnitudes.push_back(-0.0f);
+    p.magnitudes.insert(p.magnitudes.end(), {std::numeric_limits<float>::max(),
+                                             std::numeric_limits<float>::denorm_min(), -0.0f});
     p.frequencies = p.magnitudes;
     auto decoded = decodeSpectralProfile(encoded(p));
     ASSERT_TRUE(decoded.ok()) << decoded.error().description();
@@ -72,42 +70,31 @@ TEST(SpectralProfileJson, FloatsReadBackBitExactAndShort) {
         ASSERT_EQ(std::bit_cast<uint32_t>(decoded->magnitudes[i]), std::bit_cast<uint32_t>(p.magnitudes[i]))
             << "value " << i << " = " << p.magnitudes[i];
     }
-
-    // The text is the float's shortest form, not the widened double's 17 digits.
+    // The float's shortest form, not the widened double's 17 digits.
     SpectralProfile tenth;
     tenth.spectrum12Band = {0.1f};
     EXPECT_NE(encoded(tenth).find("[0.1]"), std::string::npos) << encoded(tenth);
 }
 
 TEST(SpectralProfileJson, DatesCountSecondsFrom2001) {
-    struct Case {
-        int64_t unix;
-        double stored;
-    };
-    // 978307200 is 2001-01-01 00:00:00 UTC; 2024-01-01 00:00:00 UTC is 725760000 s after it;
-    // a date before 2001 is negative.
-    const Case cases[] = {{978307200, 0.0}, {1704067200, 725760000.0}, {0, -978307200.0}};
-    for (const Case& c : cases) {
+    // Unix 978307200 s is 2001-01-01 00:00 UTC, 1704067200 s 2024-01-01; earlier dates are negative.
+    const std::pair<int64_t, double> cases[] = {{978307200, 0.0}, {1704067200, 725760000.0}, {0, -978307200.0}};
+    for (const auto& [seconds, stored] : cases) {
         SpectralProfile p;
-        p.dateCreated = unixSeconds(c.unix);
-        const Json object = Json::parse(encoded(p));
-        EXPECT_EQ(object.at("dateCreated").get<double>(), c.stored) << "unix " << c.unix;
-
-        Json stored = object;
-        stored["dateCreated"] = c.stored;
-        auto decoded = decodeSpectralProfile(stored.dump());
+        p.dateCreated = unixSeconds(seconds);
+        Json object = Json::parse(encoded(p));
+        EXPECT_EQ(object.at("dateCreated").get<double>(), stored) << "unix " << seconds;
+        object["dateCreated"] = stored;
+        auto decoded = decodeSpectralProfile(object.dump());
         ASSERT_TRUE(decoded.ok());
-        EXPECT_EQ(decoded->dateCreated, unixSeconds(c.unix));
+        EXPECT_EQ(decoded->dateCreated, unixSeconds(seconds));
     }
-
-    // A fractional date from elsewhere keeps its sub-second part (to the microsecond).
+    // A fractional date from elsewhere keeps its sub-second part.
     auto fractional = decodeSpectralProfile(
         R"({"frequencies":[],"magnitudes":[],"referenceFileName":"","dateCreated":1.25,"spectrum12Band":[]})");
     ASSERT_TRUE(fractional.ok());
     EXPECT_EQ(fractional->dateCreated, unixSeconds(978307201) + std::chrono::milliseconds(250));
-
-    // A clock reading with nanoseconds comes back within a microsecond.
-    SpectralProfile fine;
+    SpectralProfile fine;  // a clock reading with nanoseconds comes back within a microsecond
     fine.dateCreated = unixSeconds(1718000000) + std::chrono::nanoseconds(987654321);
     auto decoded = decodeSpectralProfile(encoded(fine));
     ASSERT_TRUE(decoded.ok());
@@ -116,19 +103,11 @@ TEST(SpectralProfileJson, DatesCountSecondsFrom2001) {
 
 TEST(SpectralProfileJson, MicrosecondDatesReadBackExactlyAcrossTheWholeRange) {
     // Beyond 2^32 s from 2001 doubles lie 0.95 µs apart: one extra rounding on the way in or out
-    // lands on the neighbouring microsecond (found by the profile fuzz target with a stored date
-    // of 7889184000.123456).
+    // lands on the neighbouring microsecond (as the fuzz target's stored date 7889184000.123456 did).
     using std::chrono::microseconds;
     const system_clock::time_point epoch = unixSeconds(978307200);
-    const int64_t micros[] = {0,
-                              1,
-                              -1,
-                              725760000123457,
-                              4294967296000001,
-                              7889184000123456,
-                              7999999999999999,
-                              -7999999999999999,
-                              -4294967296999999};
+    const int64_t micros[] = {0, 1, -1, 725760000123457, 4294967296000001, 7889184000123456, 7999999999999999,
+                              -7999999999999999, -4294967296999999};
     for (int64_t us : micros) {
         SpectralProfile p;
         p.dateCreated = epoch + microseconds(us);
@@ -136,8 +115,7 @@ TEST(SpectralProfileJson, MicrosecondDatesReadBackExactlyAcrossTheWholeRange) {
         ASSERT_TRUE(decoded.ok()) << us;
         EXPECT_EQ((decoded->dateCreated - epoch).count(), (p.dateCreated - epoch).count()) << us << " µs";
     }
-
-    // The stored text of the fuzz finding reads as its nearest microsecond, and back unchanged.
+    // The fuzz finding's text reads as its nearest microsecond, and back unchanged.
     const std::string finding =
         R"({"frequencies":[20.0,362.455322265625,20000.0],"magnitudes":[-12.5,-3.0,-60.25],)"
         R"("referenceFileName":"Reference Song.wqv","dateCreated":7889184000.123456,)"
@@ -158,7 +136,7 @@ TEST(SpectralProfileJson, ReadingIsStrict) {
     struct Case {
         const char* what;
         std::function<void(Json&)> spoil;
-        const char* messageNames;  // what the error message must mention
+        const char* messageNames;
     };
     const Case cases[] = {
         {"frequencies missing", [](Json& j) { j.erase("frequencies"); }, "frequencies"},
@@ -175,16 +153,15 @@ TEST(SpectralProfileJson, ReadingIsStrict) {
         {"date out of range", [](Json& j) { j["dateCreated"] = 1e300; }, "dateCreated"},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         Json spoiled = good;
         c.spoil(spoiled);
         auto decoded = decodeSpectralProfile(spoiled.dump());
-        ASSERT_FALSE(decoded.ok()) << c.what;
-        EXPECT_EQ(decoded.error().domain, "ReferenceTrack") << c.what;
-        EXPECT_EQ(decoded.error().code, errc::kProfileNotDecodable) << c.what;
-        EXPECT_NE(decoded.error().message.find(c.messageNames), std::string::npos)
-            << c.what << ": " << decoded.error().message;
+        ASSERT_FALSE(decoded.ok());
+        EXPECT_EQ(decoded.error().domain, "ReferenceTrack");
+        EXPECT_EQ(decoded.error().code, errc::kProfileNotDecodable);
+        EXPECT_NE(decoded.error().message.find(c.messageNames), std::string::npos) << decoded.error().message;
     }
-
     for (const char* text : {"", "not json", "[1,2]", "{\"frequencies\":[1,2]", "null"}) {
         auto decoded = decodeSpectralProfile(text);
         ASSERT_FALSE(decoded.ok()) << text;
@@ -193,7 +170,7 @@ TEST(SpectralProfileJson, ReadingIsStrict) {
 }
 
 TEST(SpectralProfileJson, NonFiniteValuesCannotBeEncoded) {
-    // JSON has no infinity or NaN; writing them as null would store a profile that never loads.
+    // JSON has no infinity or NaN; null in their place would store a profile that never loads.
     for (float bad : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()}) {
         SpectralProfile p = sampleProfile();
         p.magnitudes[10] = bad;
@@ -205,8 +182,7 @@ TEST(SpectralProfileJson, NonFiniteValuesCannotBeEncoded) {
 }
 
 TEST(SpectralProfileJson, NameBytesThatAreNotUtf8AreReplacedNotRefused) {
-    // File names on Linux are bytes; the profile must still be storable.
-    SpectralProfile p;
+    SpectralProfile p;  // file names on Linux are bytes; the profile must still be storable
     p.referenceFileName = "mix\xff.wav";
     auto decoded = decodeSpectralProfile(encoded(p));
     ASSERT_TRUE(decoded.ok());
@@ -219,29 +195,19 @@ TEST(ReferenceProfileStore, SaveLoadClearUnderTheFixedKey) {
 
     const SpectralProfile p = sampleProfile();
     saveProfile(p, store);
-    // The value is the JSON bytes under the fixed key.
     auto bytes = store.bytesValue("Korvanta_ReferenceSpectralProfile");
     ASSERT_TRUE(bytes.has_value());
     EXPECT_EQ(std::string(bytes->begin(), bytes->end()), encoded(p));
     auto loaded = loadProfile(store);
     ASSERT_TRUE(loaded.has_value());
-    // Equal on every field: floats to the bit, the name byte for byte, the date to the microsecond.
-    EXPECT_EQ(*loaded, p);
+    EXPECT_EQ(*loaded, p) << "floats to the bit, the name byte for byte, the date to the microsecond";
 
     clearReference(store);
     EXPECT_FALSE(store.contains("Korvanta_ReferenceSpectralProfile"));
     EXPECT_FALSE(loadProfile(store).has_value());
 }
 
-TEST(ReferenceProfileStore, UndecodableValueLoadsAsNothingAndStays) {
-    MemoryPreferences store;
-    const std::string partial = R"({"frequencies":[20.0],"magnitudes":[-3.0],"referenceFileName":"a.wav"})";
-    store.setBytes(kReferenceProfileKey, Bytes(partial.begin(), partial.end()));
-    EXPECT_FALSE(loadProfile(store).has_value()) << "two keys are missing";
-    EXPECT_TRUE(store.contains(kReferenceProfileKey)) << "loading never removes the stored value";
-}
-
-TEST(ReferenceProfileStore, ProfileThatCannotBeEncodedLeavesTheStoreAlone) {
+TEST(ReferenceProfileStore, NeitherABadProfileNorABadValueReplacesOrRemovesWhatIsStored) {
     MemoryPreferences store;
     const SpectralProfile good = sampleProfile();
     saveProfile(good, store);
@@ -252,6 +218,11 @@ TEST(ReferenceProfileStore, ProfileThatCannotBeEncodedLeavesTheStoreAlone) {
     auto loaded = loadProfile(store);
     ASSERT_TRUE(loaded.has_value());
     EXPECT_EQ(*loaded, good) << "a failed encoding must keep what was stored before";
+
+    const std::string partial = R"({"frequencies":[20.0],"magnitudes":[-3.0],"referenceFileName":"a.wav"})";
+    store.setBytes(kReferenceProfileKey, Bytes(partial.begin(), partial.end()));
+    EXPECT_FALSE(loadProfile(store).has_value()) << "two keys are missing";
+    EXPECT_TRUE(store.contains(kReferenceProfileKey)) << "loading never removes the stored value";
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
-// Entry point of the screens' Qt Quick tests (tests/ui/qml/tst_*.qml), run offscreen.
-//
-// Every test file sees the module "Korvanta" and a `testSupport` object that writes short songs
-// and makes the settings panel's model, which QML cannot make itself. Preferences live in memory,
-// so the user's own settings are never touched.
+// Entry point of the screens' Qt Quick tests (qml/tst_*.qml), run offscreen. Every test file sees
+// the module "Korvanta" and `testSupport`, which makes what QML cannot (songs, models, managers)
+// over preferences in memory.
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QtQml/qqmlextensionplugin.h>
@@ -12,12 +10,12 @@
 
 #include "app/AudioSettingsManager.h"
 #include "app/EQManager.h"
-#include "engine/AudioEngine.h"
-#include "playback/FakeAudioOutput.h"
-#include "reference/ReferenceProfileStore.h"
 #include "app/SettingsViewModel.h"
+#include "engine/AudioEngine.h"
 #include "mastering/BatchProcessor.h"
 #include "platform/Preferences.h"
+#include "playback/FakeAudioOutput.h"
+#include "reference/ReferenceProfileStore.h"
 #include "support/TestAudio.h"
 
 Q_IMPORT_QML_PLUGIN(KorvantaPlugin)
@@ -47,8 +45,7 @@ public:
         return new SettingsViewModel(settings, batch, *store_, this);
     }
 
-    // A new equaliser manager over the test store, with a player on a fake output whose file
-    // figures are `lufs` and `peak`.
+    // An equaliser manager with a player on a fake output, playing a file of `lufs` and `peak`.
     Q_INVOKABLE QObject* eqManager(double lufs, double peak) {
         PlayerEnvironment environment;
         environment.output = std::make_unique<FakeAudioOutput>();
@@ -73,8 +70,8 @@ public:
         if (!p || band < 0 || size_t(band) >= p->currentEQSettings().bands.size()) return qQNaN();
         return p->currentEQSettings().bands[size_t(band)].gain;
     }
-    // Stores a reference profile whose 12-band spectrum is `level` everywhere (a manager made
-    // afterwards loads it), or removes it for a negative level.
+    // Stores a reference whose 12 bands are all `level` (for managers made afterwards), or
+    // removes it for a negative level.
     Q_INVOKABLE void storeReference(double level) {
         if (level < 0) {
             clearReference(*store_);
@@ -93,7 +90,8 @@ public:
         return m ? m->reference() : nullptr;
     }
     Q_INVOKABLE void setMasteredSpectrum(QObject* reference, double level) {
-        if (auto* r = qobject_cast<ReferenceTrackManager*>(reference)) r->setMasteredSpectrum(std::vector<float>(12, float(level)));
+        auto* r = qobject_cast<ReferenceTrackManager*>(reference);
+        if (r) r->setMasteredSpectrum(std::vector<float>(12, float(level)));
     }
     Q_INVOKABLE void removeStored(const QString& key) { store_->remove(key.toStdString()); }
 

@@ -1,7 +1,5 @@
-// korvanta-screenshots OUTDIR SONG_FOLDER — renders every state of the window to PNG files.
-//
-// Runs the real application window on the offscreen platform (or under Xvfb), drives the main
-// window's controller through the workflow with real songs, and grabs each window. Not part of
+// korvanta-screenshots OUTDIR SONG_FOLDER — renders every state of the window to PNG files: the
+// real window, offscreen (or under Xvfb), driven through the workflow with real songs. Not part of
 // the product; scripts/screenshots runs it.
 #include <QDir>
 #include <QElapsedTimer>
@@ -20,8 +18,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <thread>
 #include <functional>
+#include <thread>
 
 #include "analysis/VectorscopeManager.h"
 #include "app/AppDelegate.h"
@@ -49,7 +47,7 @@ namespace fs = std::filesystem;
 QString outDir;
 QQmlApplicationEngine* engine = nullptr;
 
-// Runs the event loop until `done` holds or `seconds` pass.
+// Runs the event loop until `done` holds (true) or `seconds` pass (false).
 bool waitFor(const std::function<bool()>& done, double seconds = 120.0) {
     QElapsedTimer clock;
     clock.start();
@@ -60,33 +58,25 @@ bool waitFor(const std::function<bool()>& done, double seconds = 120.0) {
     return true;
 }
 
-void settle(int ms = 900) {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-}
+void settle(int ms = 900) { waitFor([] { return false; }, ms / 1000.0); }
 
 QQuickWindow* mainWindow() { return qobject_cast<QQuickWindow*>(engine->rootObjects().value(0)); }
 
-ContentView* controller() {
-    return qobject_cast<ContentView*>(mainWindow()->property("contentView").value<QObject*>());
-}
-
-// Every visible top-level window but the main one (the floating panels).
-QList<QQuickWindow*> panels() {
-    QList<QQuickWindow*> out;
+// The newest visible floating panel (a top-level window other than the main one), or null.
+QQuickWindow* panel() {
+    QQuickWindow* newest = nullptr;
     for (QWindow* w : QGuiApplication::topLevelWindows()) {
         auto* q = qobject_cast<QQuickWindow*>(w);
-        if (q && q != mainWindow() && q->isVisible()) out << q;
+        if (q && q != mainWindow() && q->isVisible()) newest = q;
     }
-    return out;
+    return newest;
 }
 
 void save(QQuickWindow* window, const QString& name) {
-    const QImage image = window->grabWindow();
     const QString path = outDir + "/" + name;
+    const QImage image = window ? window->grabWindow() : QImage();
     if (image.isNull() || !image.save(path)) {
-        std::fprintf(stderr, "screenshots: could not write %s\n", qPrintable(path));
+        std::fprintf(stderr, "screenshots: %s %s\n", window ? "could not write" : "no panel for", qPrintable(path));
         return;
     }
     std::printf("%s\n", qPrintable(path));
@@ -99,12 +89,7 @@ void shot(const QString& name) {
 
 void panelShot(const QString& name) {
     settle();
-    const auto list = panels();
-    if (list.isEmpty()) {
-        std::fprintf(stderr, "screenshots: no panel for %s\n", qPrintable(name));
-        return;
-    }
-    save(list.last(), name);
+    save(panel(), name);
 }
 
 }  // namespace
@@ -148,29 +133,31 @@ int main(int argc, char** argv) {
     qml.load(QUrl(QStringLiteral("qrc:/Korvanta/Main.qml")));
     if (qml.rootObjects().isEmpty()) return 1;
     mainWindow()->resize(560, 620);
-    ContentView* view = controller();
+    auto* view = qobject_cast<ContentView*>(mainWindow()->property("contentView").value<QObject*>());
     BatchProcessor* batch = view->batchProcessor();
+    ReferenceTrackManager* reference = ReferenceTrackManager::shared();
+    QObject* themes = qml.singletonInstance<QObject*>(qmlTypeId("Korvanta", 1, 0, "ThemeManager"));
+    auto applyTheme = [themes](const char* id) {
+        if (themes) QMetaObject::invokeMethod(themes, "applyTheme", Q_ARG(QString, QString::fromLatin1(id)));
+    };
 
     shot("import-empty.png");
 
     // The reference panel, empty and with a reference loaded (it closes by itself a second later).
-    {
-        ReferenceTrackManager* reference = ReferenceTrackManager::shared();
-        view->toggleReferenceTrack();
-        settle(300);
-        panelShot("reference-empty.png");
-        const QStringList found = QDir(songs).entryList({QStringLiteral("*.wav")}, QDir::Files);
-        if (!found.isEmpty()) {
-            reference->loadReferenceTrack(songs + QLatin1Char('/') + found.first());
-            waitFor([&] { return reference->hasReference(); }, 120);
-            settle(200);  // (panelShot's own wait would outlast the panel)
-            if (!panels().isEmpty()) save(panels().last(), QStringLiteral("reference-loaded.png"));
-            shot("import-reference.png");
-        }
-        waitFor([&] { return !reference->isVisible(); }, 10);
-        reference->clearReference();
-        if (view->showReferenceTrack()) view->toggleReferenceTrack();
+    view->toggleReferenceTrack();
+    settle(300);
+    panelShot("reference-empty.png");
+    const QStringList found = QDir(songs).entryList({QStringLiteral("*.wav")}, QDir::Files);
+    if (!found.isEmpty()) {
+        reference->loadReferenceTrack(songs + QLatin1Char('/') + found.first());
+        waitFor([&] { return reference->hasReference(); }, 120);
+        settle(200);  // (panelShot's own wait would outlast the panel)
+        save(panel(), QStringLiteral("reference-loaded.png"));
+        shot("import-reference.png");
     }
+    waitFor([&] { return !reference->isVisible(); }, 10);
+    reference->clearReference();
+    if (view->showReferenceTrack()) view->toggleReferenceTrack();
 
     view->importPaths({songs});
     waitFor([&] { return !batch->isAddingFiles() && batch->fileCount() > 0; });
@@ -183,8 +170,7 @@ int main(int argc, char** argv) {
     view->importPaths(many);
     shot("alert-max-files.png");
 
-    // The first song waits part-way while the processing screen is taken: its row shows the
-    // progress, the next one waits.
+    // The first song holds part-way while the processing screen is taken.
     std::atomic<bool> hold{true};
     const fs::path held = batch->audioFiles()[0].url;
     batch->setMasteringOperation([&hold, held](const fs::path& input, const DJMasteringSettings& settings,
@@ -220,38 +206,33 @@ int main(int argc, char** argv) {
     playback->setMatchLevel(false);
     view->toggleVectorscope();
 
-    // The equaliser over a master that plays, with bands moved, widening on and the master gain
-    // lowered.
+    // The equaliser over a playing master: bands moved, widening on, the master gain lowered.
     playback->togglePlay(0, false);
     waitFor([&] { return playback->player()->isPlaying(); }, 30);
     view->toggleEQ();
-    {
-        EQManager* eqManager = view->eqManager();
-        EQSettings edited = eqManager->eqSettings();
-        const float gains[] = {3.5f, 2.0f, 0.5f, -1.5f, -2.5f, -1.0f, 0.0f, 1.5f, 3.0f, 4.0f, 2.5f, 1.0f};
-        for (size_t i = 0; i < 12; ++i) edited.bands[i].gain = gains[i];
-        edited.masterGain = -1.5f;
-        edited.stereoEnhancementEnabled = true;
-        edited.stereoWidth = 1.35f;
-        eqManager->applyPanelSettings(edited);
-    }
+    EQSettings edited = view->eqManager()->eqSettings();
+    const float gains[] = {3.5f, 2.0f, 0.5f, -1.5f, -2.5f, -1.0f, 0.0f, 1.5f, 3.0f, 4.0f, 2.5f, 1.0f};
+    for (size_t i = 0; i < 12; ++i) edited.bands[i].gain = gains[i];
+    edited.masterGain = -1.5f;
+    edited.stereoEnhancementEnabled = true;
+    edited.stereoWidth = 1.35f;
+    view->eqManager()->applyPanelSettings(edited);
     settle(800);
     panelShot("equalizer.png");
     shot("results-equalizer.png");
 
     // Matched reference gains: another song as the reference, both spectra over the graph.
-    {
-        ReferenceTrackManager* reference = ReferenceTrackManager::shared();
-        const auto& spectrum = [reference] { return reference->masteredSpectrumValues(); };
-        waitFor([&] { return std::any_of(spectrum().begin(), spectrum().end(), [](float v) { return v != 0.0f; }); }, 60);
-        reference->loadReferenceTrack(batch->audioFiles().back().url);
-        waitFor([&] { return reference->hasReference(); }, 120);
-        view->eqManager()->toggleReferenceEQ();
-        settle(800);
-        panelShot("equalizer-ref.png");
-        view->eqManager()->toggleReferenceEQ();
-        reference->clearReference();
-    }
+    waitFor([&] {
+        const auto spectrum = reference->masteredSpectrumValues();
+        return std::any_of(spectrum.begin(), spectrum.end(), [](float v) { return v != 0.0f; });
+    }, 60);
+    reference->loadReferenceTrack(batch->audioFiles().back().url);
+    waitFor([&] { return reference->hasReference(); }, 120);
+    view->eqManager()->toggleReferenceEQ();
+    settle(800);
+    panelShot("equalizer-ref.png");
+    view->eqManager()->toggleReferenceEQ();
+    reference->clearReference();
     view->toggleEQ();
     playback->stopPlayback();
 
@@ -268,14 +249,12 @@ int main(int argc, char** argv) {
     // Settings and guide over the results.
     view->toggleSettings();
     panelShot("settings.png");
-    // A change of theme restyles the open panel and the window behind it.
-    QObject* themes = qml.singletonInstance<QObject*>(qmlTypeId("Korvanta", 1, 0, "ThemeManager"));
-    if (themes) QMetaObject::invokeMethod(themes, "applyTheme", Q_ARG(QString, QStringLiteral("sunset")));
+    applyTheme("sunset");  // restyles the open panel and the window behind it
     panelShot("settings-sunset.png");
-    if (!panels().isEmpty()) panels().last()->resize(400, 980);  // every section at once
+    if (QQuickWindow* settings = panel()) settings->resize(400, 980);  // every section at once
     panelShot("settings-full-sunset.png");
     shot("results-sunset.png");
-    if (themes) QMetaObject::invokeMethod(themes, "applyTheme", Q_ARG(QString, QStringLiteral("original")));
+    applyTheme("original");
     view->toggleSettings();
     view->showGuide();
     shot("guide.png");
@@ -314,7 +293,7 @@ int main(int argc, char** argv) {
     }
     shot("toast.png");
     for (const char* id : {"original", "dark", "ocean", "sunset", "forest", "teal"}) {
-        if (themes) QMetaObject::invokeMethod(themes, "applyTheme", Q_ARG(QString, QString::fromLatin1(id)));
+        applyTheme(id);
         shot(QStringLiteral("theme-%1.png").arg(QString::fromLatin1(id)));
     }
     NotificationCenter::shared()->post(notifications::kApplicationWillTerminate);

@@ -1,3 +1,4 @@
+// Themes (the built-in schemes, the manager, the QML bindings) and transient messages.
 #include "ui/theme/ThemeManager.h"
 
 #include <QQmlApplicationEngine>
@@ -9,12 +10,13 @@
 
 #include <array>
 #include <cmath>
-#include <iostream>
 
 #include "platform/NotificationCenter.h"
 #include "platform/PreferenceKeys.h"
+#include "support/ManualDelays.h"
 #include "support/QtTestSupport.h"
 #include "ui/EngineSetup.h"
+#include "ui/controls/IconTable.h"
 #include "ui/theme/BuiltInThemes.h"
 #include "ui/theme/ToastManager.h"
 
@@ -24,14 +26,11 @@ namespace korvanta {
 namespace {
 
 TEST(BuiltInThemes, AreTheSixSchemesInSettingsOrder) {
-    const std::vector<std::pair<std::string, std::string>> expected{
-        {"original", "Original"},  {"dark", "Dark Mode"},       {"ocean", "Ocean Blue"},
-        {"sunset", "Black & Gold"}, {"forest", "Forest Green"}, {"teal", "Teal Dream"}};
-    ASSERT_EQ(builtInThemes().size(), expected.size());
-    for (size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(builtInThemes()[i].id, expected[i].first);
-        EXPECT_EQ(builtInThemes()[i].name, expected[i].second);
-    }
+    std::vector<std::pair<std::string, std::string>> themes;
+    for (const AppTheme& theme : builtInThemes()) themes.emplace_back(theme.id, theme.name);
+    EXPECT_EQ(themes, (decltype(themes){{"original", "Original"}, {"dark", "Dark Mode"},
+                                        {"ocean", "Ocean Blue"}, {"sunset", "Black & Gold"},
+                                        {"forest", "Forest Green"}, {"teal", "Teal Dream"}}));
     EXPECT_EQ(builtInThemes().front().id, kDefaultThemeId);
 }
 
@@ -53,7 +52,7 @@ double deltaE(Rgb a, Rgb b) {
     return std::hypot(p[0] - q[0], p[1] - q[1], p[2] - q[2]);
 }
 
-// What the user must be able to read in every scheme. Prints the weakest pairs of each scheme.
+// What the user must be able to read in every scheme.
 TEST(BuiltInThemes, KeepTextLegibleAndModesApart) {
     const std::array<Rgb AppTheme::*, 4> surfaces{&AppTheme::background, &AppTheme::backgroundSecondary,
                                                   &AppTheme::cardBackground, &AppTheme::elementBackground};
@@ -92,15 +91,11 @@ TEST(BuiltInThemes, KeepTextLegibleAndModesApart) {
         EXPECT_GE(ink, 3.0);
         EXPECT_GE(label, 3.0);
         EXPECT_GE(modeGap, 40.0) << "original/master/final/eq must not look alike";
-        std::cout << theme.id << ": textPrimary " << primary << ":1, textSecondary " << secondary
-                  << ":1, coloured text " << ink << ":1, button labels " << label << ":1, modes dE "
-                  << modeGap << "\n";
     }
 }
 
 class ThemeManagerTest : public ::testing::Test {
 protected:
-    int posts() const { return themePosts; }
     void SetUp() override {
         token = NotificationCenter::shared()->addObserver(QString::fromLatin1(notifications::kThemeDidChange),
                                                           [this] { ++themePosts; });
@@ -142,9 +137,9 @@ TEST_F(ThemeManagerTest, ApplyingAThemeRestylesStoresAndNotifiesLater) {
     EXPECT_EQ(colours.count(), 1);
     EXPECT_EQ(id.count(), 1);
     EXPECT_EQ(store.stringValue(keys::kSelectedThemeId), "forest");
-    EXPECT_EQ(posts(), 0) << "the notification follows on a later turn of the event loop";
+    EXPECT_EQ(themePosts, 0) << "the notification follows on a later turn of the event loop";
     test::drainEvents();
-    EXPECT_EQ(posts(), 1);
+    EXPECT_EQ(themePosts, 1);
 
     // The next start comes back with it.
     EXPECT_EQ(ThemeManager(store).currentThemeId(), QStringLiteral("forest"));
@@ -155,12 +150,12 @@ TEST_F(ThemeManagerTest, AnUnknownIdKeepsTheThemeButStillNotifies) {
     ThemeManager manager(store);
     QSignalSpy colours(manager.currentTheme(), &ThemeColors::changed);
     manager.applyTheme(QStringLiteral("neon"));
-    manager.applyTheme(QStringLiteral("ocean"));  // already current: nothing changes either
+    manager.applyTheme(QStringLiteral("ocean"));  // already current
     test::drainEvents();
     EXPECT_EQ(manager.currentThemeId(), QStringLiteral("ocean"));
     EXPECT_EQ(colours.count(), 0);
     EXPECT_EQ(store.stringValue(keys::kSelectedThemeId), "ocean");
-    EXPECT_EQ(posts(), 2);
+    EXPECT_EQ(themePosts, 2);
 }
 
 // The screens bind ThemeManager.currentTheme.<colour> (a change of theme must reach them) and
@@ -190,6 +185,88 @@ TEST_F(ThemeManagerTest, QmlBindingsFollowTheSharedManagers) {
     ThemeManager::shared()->applyTheme(QStringLiteral("original"));
     EXPECT_EQ(object->property("card").value<QColor>(), ThemeColors::toQColor(findBuiltInTheme("original")->cardBackground));
     test::drainEvents();
+}
+
+using Toast = ToastManager::ToastMessage;
+
+Toast toast(const char* text, double seconds) {
+    Toast t;
+    t.message = QString::fromUtf8(text);
+    t.duration = seconds;
+    return t;
+}
+
+class ToastManagerTest : public ::testing::Test {
+protected:
+    QStringList shown() const {
+        QStringList out;
+        for (const Toast& t : toasts.messages()) out << t.message;
+        return out;
+    }
+    std::shared_ptr<test::ManualDelays> delays = test::installManualDelays();
+    ToastManager toasts{nullptr};
+};
+
+TEST_F(ToastManagerTest, EachToastLeavesAfterItsOwnDuration) {
+    QSignalSpy removed(&toasts, &QAbstractItemModel::rowsRemoved);
+    toasts.show(toast("first", 3.0));
+    delays->advance(1.0);
+    toasts.show(toast("second", 1.0));
+    EXPECT_EQ(shown(), (QStringList{"first", "second"})) << "stacked oldest first";
+
+    delays->advance(0.99);
+    EXPECT_EQ(shown(), (QStringList{"first", "second"}));
+    delays->advance(0.02);  // t = 2.01: the second one's time is up
+    EXPECT_EQ(shown(), QStringList{"first"});
+    ASSERT_EQ(removed.count(), 1);
+    EXPECT_EQ(removed[0][1].toInt(), 1) << "only its own row goes";
+    delays->advance(1.0);  // t = 3.01
+    EXPECT_TRUE(shown().isEmpty());
+    EXPECT_EQ(removed.count(), 2);
+}
+
+TEST_F(ToastManagerTest, DismissingRemovesEveryCopyOfTheSameMessage) {
+    const Toast same = toast("twice", 5.0);
+    toasts.show(same);
+    toasts.show(toast("other", 5.0));
+    toasts.show(same);
+    QSignalSpy count(&toasts, &ToastManager::countChanged);
+    toasts.dismiss(same.id);
+    EXPECT_EQ(shown(), QStringList{"other"});
+    EXPECT_EQ(count.count(), 1);
+
+    toasts.dismiss(same.id);  // already gone
+    toasts.dismiss(QUuid::createUuid());
+    EXPECT_EQ(count.count(), 1);
+    delays->advance(5.0);  // the copies' own dismissals find nothing, "other" leaves
+    EXPECT_TRUE(shown().isEmpty());
+}
+
+TEST_F(ToastManagerTest, QmlFormGivesEachKindItsIconAndTint) {
+    const std::tuple<int, const char*, const char*> cases[] = {
+        {0, "success", "checkmark.circle.fill"}, {1, "warning", "exclamationmark.triangle.fill"},
+        {2, "error", "xmark.circle.fill"},       {3, "info", "info.circle.fill"},
+        {7, "info", "info.circle.fill"},         {-1, "info", "info.circle.fill"}};
+    const QString text = QStringLiteral("All data cleaned\nApp restored to default state");
+    for (const auto& [type, kind, icon] : cases) {
+        SCOPED_TRACE(type);
+        toasts.show(text, type, 3.0);
+        const QModelIndex row = toasts.index(toasts.count() - 1);
+        EXPECT_EQ(row.data(ToastManager::KindRole).toString(), QString::fromLatin1(kind));
+        EXPECT_EQ(row.data(ToastManager::IconNameRole).toString(), QString::fromLatin1(icon));
+        EXPECT_TRUE(iconCodepoint(icon)) << "the icon table knows the toast's icon";
+        EXPECT_EQ(row.data(ToastManager::MessageRole).toString(), text);
+        EXPECT_EQ(QUuid::fromString(row.data(ToastManager::IdRole).toString()), toasts.messages().back().id);
+    }
+    EXPECT_EQ(toasts.property("success").toInt(), 0) << "ToastManager.success as the screens pass it";
+    EXPECT_EQ(toasts.roleNames().value(ToastManager::KindRole), QByteArray("kind"));
+}
+
+TEST_F(ToastManagerTest, ANonsenseDurationDismissesOnTheNextStep) {
+    toasts.show(toast("nan", std::nan("")));
+    toasts.show(toast("negative", -2.0));
+    delays->advance(0.0);
+    EXPECT_TRUE(shown().isEmpty());
 }
 
 }  // namespace

@@ -32,6 +32,12 @@ Item {
         }
         function graphArea(view) { return findChild(view, "graphArea") }
         function gains(view) { return view.eqModel.tempBandValues }
+        // Presses at (x, y), moves through `ys` with the button held and lets go at the last.
+        function drag(area, x, y, ...ys) {
+            mousePress(area, x, y)
+            for (const to of ys) mouseMove(area, x, to, -1, Qt.LeftButton)
+            mouseRelease(area, x, ys[ys.length - 1])
+        }
 
         function test_aPointerHalfWayBetweenTwoBandsPicksTheHigherOne() {
             const view = makeView(-14, -3)
@@ -131,34 +137,21 @@ Item {
             const knob = findChild(view, "sideKnob")
             const area = findChild(knob, "knobArea")
             compare(findChild(knob, "knobText").text, "0%")
-            // Off: a drag changes nothing.
-            mousePress(area, 30, 60)
-            mouseMove(area, 30, 20, -1, Qt.LeftButton)
-            mouseRelease(area, 30, 20)
-            compare(m.stereoWidth, 1.0)
+            drag(area, 30, 60, 20)
+            compare(m.stereoWidth, 1.0, "off: a drag changes nothing")
             verify(!m.stereoEnabled)
             mouseClick(area, 30, 40)
             verify(m.stereoEnabled, "a tap switches it on")
-            // 100 points up: half the range.
-            mousePress(area, 30, 80)
-            mouseMove(area, 30, 70, -1, Qt.LeftButton)
-            mouseMove(area, 30, -20, -1, Qt.LeftButton)
-            mouseRelease(area, 30, -20)
-            fuzzyCompare(m.stereoWidth, 1.5, 1e-6)
+            drag(area, 30, 80, 70, -20)
+            fuzzyCompare(m.stereoWidth, 1.5, 1e-6, "100 points up: half the range")
             compare(findChild(knob, "knobText").text, "50%")
-            mousePress(area, 30, 80)
-            mouseMove(area, 30, 70, -1, Qt.LeftButton)
-            mouseMove(area, 30, -300, -1, Qt.LeftButton)
-            mouseRelease(area, 30, -300)
+            drag(area, 30, 80, 70, -300)
             compare(m.stereoWidth, 2.0, "never above 2.0")
             compare(findChild(knob, "knobText").text, "100%")
-            mousePress(area, 30, 10)
-            mouseMove(area, 30, 20, -1, Qt.LeftButton)
-            mouseMove(area, 30, 900, -1, Qt.LeftButton)
-            mouseRelease(area, 30, 900)
+            drag(area, 30, 10, 20, 900)
             compare(m.stereoWidth, 1.0, "never below 1.0")
             compare(view.manager.eqSettings.stereoWidth, 1.0)
-            // The keyboard: Space switches the focused knob.
+            // Space switches the focused knob.
             const mid = findChild(view, "midKnob")
             mid.forceActiveFocus()
             keyClick(Qt.Key_Space)
