@@ -84,28 +84,21 @@ bool contains(const std::string& text, const std::string& part) {
 
 // --- Test material ------------------------------------------------------------------------------
 
-// A short music-like song: kick on the beat, noise snare on the off-beat, a chord pad, per-channel
-// noise from `seed`.
+// A short music-like song: kick on the beat, noise snare on the off-beat (each channel with its
+// own noise from `seed`), a chord pad.
 Signal makeSong(double sampleRate, double seconds, uint32_t seed, float level = 0.5f) {
-    const auto frames = static_cast<size_t>(std::llround(sampleRate * seconds));
+    Signal s = test::makeNoise(sampleRate, 2, seconds, 1.0f, seed);
     const double beat = 60.0 / 124.0;
-    Signal s;
-    s.sampleRate = sampleRate;
-    for (int c = 0; c < 2; ++c) {
-        std::mt19937 rng(seed * 7919u + static_cast<uint32_t>(c));
-        std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
-        std::vector<float> channel(frames);
-        for (size_t i = 0; i < frames; ++i) {
+    for (auto& channel : s.channels) {
+        for (size_t i = 0; i < channel.size(); ++i) {
             const double t = static_cast<double>(i) / sampleRate;
             const double sinceBeat = std::fmod(t, beat);
-            const double sinceOffBeat = std::fmod(t + beat / 2.0, beat);
             const double kick = std::exp(-sinceBeat * 18.0) * std::sin(2.0 * M_PI * 55.0 * sinceBeat);
             const double pad = std::sin(2.0 * M_PI * 220.0 * t) + std::sin(2.0 * M_PI * 277.2 * t) +
                                std::sin(2.0 * M_PI * 329.6 * t);
-            const double snare = noise(rng) * std::exp(-sinceOffBeat * 25.0);
+            const double snare = channel[i] * std::exp(-std::fmod(t + beat / 2.0, beat) * 25.0);
             channel[i] = level * static_cast<float>(0.5 * kick + 0.1 * pad + 0.3 * snare);
         }
-        s.channels.push_back(std::move(channel));
     }
     return s;
 }
@@ -132,20 +125,11 @@ void writeRandomBytes(const fs::path& path, size_t count, uint32_t seed) {
     for (size_t i = 0; i < count; ++i) out.put(static_cast<char>(rng() & 0xff));
 }
 
-int wavBitsPerSample(const fs::path& path, int* formatTag) {
-    const std::string b = fileBytes(path);
-    auto u16 = [&](size_t at) { return int(uint8_t(b[at])) | int(uint8_t(b[at + 1])) << 8; };
-    auto u32 = [&](size_t at) { return uint32_t(u16(at)) | uint32_t(u16(at + 2)) << 16; };
-    for (size_t at = 12; at + 8 <= b.size(); at += 8 + u32(at + 4) + (u32(at + 4) & 1)) {
-        if (b.compare(at, 4, "fmt ") == 0 && at + 24 <= b.size()) {
-            int tag = u16(at + 8);
-            if (tag == 0xFFFE && at + 34 <= b.size()) tag = u16(at + 32);
-            *formatTag = tag;
-            return u16(at + 22);
-        }
-    }
-    *formatTag = 0;
-    return 0;
+// The sample format ffprobe reads from a file's header, e.g. "pcm_s16le" or "pcm_f32le".
+std::string sampleFormat(const fs::path& path) {
+    const std::string out = test::runCommand(
+        "ffprobe -v error -show_entries stream=codec_name -of csv=p=0 " + shellQuote(path.string()));
+    return out.substr(0, out.find('\n'));
 }
 
 // The program's private folder under the TMPDIR `tmp`.
@@ -156,9 +140,24 @@ int64_t lengthOf(const fs::path& path) {
     return reader ? reader.value()->length() : -1;
 }
 
+// The figures of a JSON line are the product's measurement of `file`, read back to the same float.
+AudioStats expectFiguresOf(const json& line, const fs::path& file) {
+    auto stats = analyzeAudioFile(file);
+    EXPECT_TRUE(stats.ok()) << file;
+    if (!stats.ok()) return {};
+    EXPECT_EQ(line.value("lufs", NAN), stats->lufs) << file;
+    EXPECT_EQ(line.value("peak", NAN), stats->peak) << file;
+    EXPECT_EQ(line.value("rms", NAN), stats->rms) << file;
+    return stats.value();
+}
+
 class CliTest : public ::testing::Test {
 protected:
     fs::path path(const std::string& name) const { return scratch_ / name; }
+    fs::path folder(const std::string& name) const {
+        fs::create_directories(scratch_ / name);
+        return scratch_ / name;
+    }
     CliRun cli(const std::vector<std::string>& args, const fs::path& tmpdir = {}) {
         return runCli(args, scratch_ / "stderr.txt", tmpdir);
     }
@@ -187,33 +186,38 @@ TEST_F(CliTest, UsageErrorsExitWithTwoAndSayWhatIsWrong) {
     const fs::path song = path("Song.wav");
     writeSong(song, makeSong(22050.0, 2.0, 1));
     const fs::path out = path("out");
-    struct Case {
+    const fs::path bad = path("bad.json"), notJson = path("notjson.json");
+    std::ofstream(bad) << R"({"bands": 3})";
+    std::ofstream(notJson) << "{bands:";
+    const struct {
         std::vector<std::string> args;
-        const char* named;  // what the message must mention
-    };
-    const Case cases[] = {
-        {{}, "COMMAND"},
-        {{"mix"}, "mix"},
-        {{"analyze"}, "FILE"},
-        {{"analyze", "--bogus", song}, "--bogus"},
-        {{"master", "--bogus", "--out", out, song}, "--bogus"},
-        {{"master", song}, "--out"},
-        {{"master", "--out", out}, "PATH"},
-        {{"master", "--preset", "Disco", "--out", out, song}, "Disco"},
-        {{"master", "--preset", "club", "--out", out, song}, "club"},  // names are case-sensitive
-        {{"master", "--target", "loud", "--out", out, song}, "--target"},
-        {{"master", "--preset", "Club", "--target", "-9", "--out", out, song}, "--preset"},
-        {{"master", "--format", "ogg", "--out", out, song}, "--format"},
-        {{"master", "--out"}, "--out"},
-        {{"eq", "--out", out, song}, "--settings"},
+        std::vector<std::string> named;  // what the message must mention
+    } cases[] = {
+        {{}, {"COMMAND"}},
+        {{"mix"}, {"mix"}},
+        {{"analyze"}, {"FILE"}},
+        {{"analyze", "--bogus", song}, {"--bogus"}},
+        {{"master", "--bogus", "--out", out, song}, {"--bogus"}},
+        {{"master", song}, {"--out"}},
+        {{"master", "--out", out}, {"PATH"}},
+        {{"master", "--preset", "Disco", "--out", out, song}, {"Disco"}},
+        {{"master", "--preset", "club", "--out", out, song}, {"club"}},  // names are case-sensitive
+        {{"master", "--target", "loud", "--out", out, song}, {"--target"}},
+        {{"master", "--preset", "Club", "--target", "-9", "--out", out, song}, {"--preset"}},
+        {{"master", "--format", "ogg", "--out", out, song}, {"--format"}},
+        {{"master", "--out"}, {"--out"}},
+        {{"master", "--report", path("report.txt"), "--out", out, song}, {"--report"}},
+        {{"eq", "--out", out, song}, {"--settings"}},
+        {{"eq", "--settings", bad, "--out", out, song}, {bad, "\"bands\" is not an array"}},
+        {{"eq", "--settings", notJson, "--out", out, song}, {"not valid JSON"}},
     };
     for (const auto& c : cases) {
         const CliRun run = cli(c.args);
-        const std::string shown = ::testing::PrintToString(c.args);
-        EXPECT_EQ(run.status, 2) << shown;
-        EXPECT_TRUE(contains(run.err, "korvanta-cli: ")) << shown << ": " << run.err;
-        EXPECT_TRUE(contains(run.err, c.named)) << shown << " should name " << c.named << ": " << run.err;
-        EXPECT_TRUE(run.out.empty()) << shown << ": nothing on standard output";
+        SCOPED_TRACE(::testing::PrintToString(c.args) + "\n" + run.err);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_TRUE(contains(run.err, "korvanta-cli: "));
+        for (const auto& part : c.named) EXPECT_TRUE(contains(run.err, part)) << "should name " << part;
+        EXPECT_TRUE(run.out.empty()) << "nothing on standard output";
     }
     EXPECT_FALSE(fs::exists(out)) << "a usage error writes nothing";
 }
@@ -221,9 +225,7 @@ TEST_F(CliTest, UsageErrorsExitWithTwoAndSayWhatIsWrong) {
 // --- analyze, tempo, spectrum --------------------------------------------------------------------
 
 TEST_F(CliTest, AnalyzePrintsTheMeasurementOfEveryFileEvenWhenOneFails) {
-    const fs::path a = path("A song.wav");
-    const fs::path b = path("B song.flac");
-    const fs::path bad = path("Broken.wav");
+    const fs::path a = path("A song.wav"), b = path("B song.flac"), bad = path("Broken.wav");
     writeSong(a, makeSong(22050.0, 3.0, 2));
     writeSong(b, makeSong(44100.0, 2.0, 3, 0.2f));
     writeRandomBytes(bad, 5000, 4);
@@ -232,20 +234,16 @@ TEST_F(CliTest, AnalyzePrintsTheMeasurementOfEveryFileEvenWhenOneFails) {
     EXPECT_EQ(good.status, 0);
     const auto lines = good.lines();
     ASSERT_EQ(lines.size(), 2u);
-    const fs::path files[] = {a, b};
-    const double rates[] = {22050.0, 44100.0};
-    const double seconds[] = {3.0, 2.0};
+    const struct {
+        fs::path file;
+        double rate, seconds;
+    } files[] = {{a, 22050.0, 3.0}, {b, 44100.0, 2.0}};
     for (size_t i = 0; i < 2; ++i) {
-        const json& line = lines[i];
-        EXPECT_EQ(line.value("file", ""), files[i].string()) << "in command-line order";
-        auto stats = analyzeAudioFile(files[i]);
-        ASSERT_TRUE(stats.ok());
-        EXPECT_EQ(line["lufs"].get<float>(), stats->lufs) << "figures read back to the same float";
-        EXPECT_EQ(line["peak"].get<float>(), stats->peak);
-        EXPECT_EQ(line["rms"].get<float>(), stats->rms);
-        EXPECT_NEAR(line["duration"].get<double>(), seconds[i], 1e-6);
-        EXPECT_EQ(line["sampleRate"].get<double>(), rates[i]);
-        EXPECT_EQ(line["channels"].get<int>(), 2);
+        EXPECT_EQ(lines[i].value("file", ""), files[i].file.string()) << "in command-line order";
+        expectFiguresOf(lines[i], files[i].file);
+        EXPECT_NEAR(lines[i]["duration"].get<double>(), files[i].seconds, 1e-6);
+        EXPECT_EQ(lines[i]["sampleRate"].get<double>(), files[i].rate);
+        EXPECT_EQ(lines[i]["channels"].get<int>(), 2);
     }
 
     const CliRun mixed = cli({"analyze", "--json", a, bad, b});
@@ -298,14 +296,12 @@ TEST_F(CliTest, TempoAndSpectrumGiveTheirFiguresAsJson) {
     ASSERT_TRUE(profile.contains("frequencies") && profile.contains("magnitudes"));
     EXPECT_FALSE(profile["frequencies"].empty());
     EXPECT_EQ(profile["frequencies"].size(), profile["magnitudes"].size());
-
 }
 
 // --- master and eq -------------------------------------------------------------------------------
 
 TEST_F(CliTest, MasterAFolderOfMixedFormats) {
-    const fs::path in = path("songs");
-    fs::create_directories(in);
+    const fs::path in = folder("songs");
     writeSong(in / "One.wav", makeSong(22050.0, 5.0, 11));
     writeSong(in / "Two.flac", makeSong(44100.0, 4.0, 12, 0.2f));
     writeSong(in / "Three.mp3", makeSong(44100.0, 4.0, 13));
@@ -314,9 +310,7 @@ TEST_F(CliTest, MasterAFolderOfMixedFormats) {
     std::map<std::string, std::string> before;
     for (const auto& entry : fs::directory_iterator(in)) before[entry.path().filename()] = fileBytes(entry.path());
 
-    const fs::path out = path("out");
-    const fs::path tmp = path("tmp");
-    fs::create_directories(tmp);
+    const fs::path out = path("out"), tmp = folder("tmp");
     const CliRun run = cli({"master", "--preset", "Club", "--json", "--out", out, in}, tmp);
     EXPECT_EQ(run.status, 1) << "one song failed\n" << run.err;
     const auto lines = run.lines();
@@ -338,20 +332,15 @@ TEST_F(CliTest, MasterAFolderOfMixedFormats) {
         EXPECT_EQ(output, out / (file.stem().string() + " (MASTER).wav"));
         ASSERT_TRUE(fs::exists(output)) << output;
         EXPECT_EQ(lengthOf(output), lengthOf(file)) << "the master keeps the song's length";
-        auto stats = analyzeAudioFile(output);
-        ASSERT_TRUE(stats.ok());
-        EXPECT_EQ(line["lufs"].get<float>(), stats->lufs) << "the figures are those of the file written";
-        EXPECT_EQ(line["peak"].get<float>(), stats->peak);
-        EXPECT_EQ(line["rms"].get<float>(), stats->rms);
+        const AudioStats stats = expectFiguresOf(line, output);
         const int passes = line.value("passes", 0);
         EXPECT_TRUE(passes >= 1 && passes <= 3) << line;
         if (passes < 3) {
-            EXPECT_NEAR(stats->lufs, -10.0, 0.3) << "the Club target";
+            EXPECT_NEAR(stats.lufs, -10.0, 0.3) << "the Club target";
         }
         const int bpm = line.value("bpm", 0);
         EXPECT_TRUE(bpm >= 70 && bpm <= 170) << line;
-        int tag = 0;
-        EXPECT_EQ(wavBitsPerSample(output, &tag), 16) << "16-bit without --hq";
+        EXPECT_EQ(sampleFormat(output), "pcm_s16le") << "16-bit without --hq";
     }
     EXPECT_EQ(reportedFiles, (std::set<std::string>{"One.wav", "Two.flac", "Three.mp3", "Four.wav"}));
 
@@ -361,16 +350,13 @@ TEST_F(CliTest, MasterAFolderOfMixedFormats) {
     EXPECT_EQ(std::distance(fs::directory_iterator(in), {}), static_cast<long>(before.size()))
         << "nothing is written next to the originals";
     EXPECT_EQ(std::distance(fs::directory_iterator(out), {}), 3) << "exactly the three masters";
-    EXPECT_TRUE(fs::is_empty(privateTempIn(tmp)))
-        << "the renderings were only the way to the exports";
+    EXPECT_TRUE(fs::is_empty(privateTempIn(tmp))) << "the renderings were only the way to the exports";
 }
 
 TEST_F(CliTest, AnOutputFolderThatCannotBeMadeFailsEverySongWithoutACrash) {
-    const fs::path one = path("One.wav");
-    const fs::path two = path("Two.wav");
+    const fs::path one = path("One.wav"), two = path("Two.wav"), blocker = path("a-file");
     writeSong(one, makeSong(22050.0, 3.0, 21));
     writeSong(two, makeSong(22050.0, 3.0, 22));
-    const fs::path blocker = path("a-file");
     std::ofstream(blocker) << "a regular file where a folder would have to be";
 
     const CliRun run = cli({"master", "--json", "--out", blocker / "out", one, two});
@@ -386,9 +372,8 @@ TEST_F(CliTest, AnOutputFolderThatCannotBeMadeFailsEverySongWithoutACrash) {
 }
 
 TEST_F(CliTest, FormatM4aWritesAacAndASongNamedTwiceIsMasteredOnce) {
-    const fs::path song = path("Song.wav");
+    const fs::path song = path("Song.wav"), out = path("out");
     writeSong(song, makeSong(44100.0, 4.0, 31));
-    const fs::path out = path("out");
     const CliRun run = cli({"master", "--format", "m4a", "--json", "--out", out, song, song});
     EXPECT_EQ(run.status, 1) << "the repeat is reported as a failure\n" << run.err;
     const auto lines = run.lines();
@@ -423,8 +408,8 @@ TEST_F(CliTest, FormatM4aWritesAacAndASongNamedTwiceIsMasteredOnce) {
     EXPECT_NEAR(std::stod(probe.substr(at + 9)), 4.0, 0.05) << "the whole song";
 }
 
-// The batch report of a two-song master, as CSV and as JSON: both read back to the figures the
-// JSON lines (and the cards) show, with the standard figures and the M4A check beside them.
+// The batch report of a two-song master, as CSV and as JSON: both read back to the figures of the
+// JSON lines, with the standard figures and the M4A check beside them.
 TEST_F(CliTest, MasterReportReadsBackToTheFiguresOfEverySong) {
     const fs::path quiet = path("Quiet.wav"), loud = path("Loud.wav");
     writeSong(quiet, makeSong(44100.0, 5.0, 41, 0.1f));
@@ -449,11 +434,11 @@ TEST_F(CliTest, MasterReportReadsBackToTheFiguresOfEverySong) {
     for (const json& song : parsed["songs"]) {
         const json& line = byFile.at(song.value("file", ""));
         EXPECT_EQ(song["status"], "completed");
-        EXPECT_EQ(song["master"]["lufs"].get<float>(), line["lufs"].get<float>());
-        EXPECT_EQ(song["master"]["lufs_r128"].get<float>(), line["lufsR128"].get<float>());
-        EXPECT_EQ(song["master"]["true_peak_dbtp"].get<float>(), line["truePeak"].get<float>());
-        EXPECT_EQ(song["master"]["peak_db"].get<float>(), line["peak"].get<float>());
-        EXPECT_EQ(song["master"]["rms_db"].get<float>(), line["rms"].get<float>());
+        for (const auto& [key, field] : {std::pair{"lufs", "lufs"}, {"lufs_r128", "lufsR128"},
+                                         {"true_peak_dbtp", "truePeak"}, {"peak_db", "peak"},
+                                         {"rms_db", "rms"}}) {
+            EXPECT_EQ(song["master"][key].get<float>(), line[field].get<float>()) << key;
+        }
         EXPECT_EQ(song["bpm"].get<int>(), line["bpm"].get<int>());
         EXPECT_EQ(song["passes"].get<int>(), line["passes"].get<int>());
         EXPECT_NEAR(song["m4a_true_peak_dbtp"].get<float>(), line["m4aTruePeak"].get<float>(), 0.3)
@@ -494,17 +479,11 @@ TEST_F(CliTest, MasterReportReadsBackToTheFiguresOfEverySong) {
         EXPECT_EQ(rows[r][column("status")], "completed");
     }
     EXPECT_EQ(rows[1][column("file")], quiet.string());
-
-    // A report name the writer does not know is a usage error, before any song is mastered.
-    const CliRun refused = cli({"master", "--report", path("report.txt"), "--out", path("o"), quiet});
-    EXPECT_EQ(refused.status, 2);
-    EXPECT_FALSE(fs::exists(path("o")));
 }
 
 TEST_F(CliTest, ReportsKeepTheSongsOrderWhenALaterExportEndsFirst) {
     // Exports run side by side: the short song's M4A is done long before the long one's.
-    const fs::path longSong = path("Long.wav");
-    const fs::path shortSong = path("Short.wav");
+    const fs::path longSong = path("Long.wav"), shortSong = path("Short.wav");
     writeSong(longSong, makeSong(44100.0, 40.0, 5));
     writeSong(shortSong, makeSong(44100.0, 1.0, 6));
     const CliRun run = cli({"master", "--format", "m4a", "--json", "--out", path("out"), longSong, shortSong});
@@ -516,48 +495,27 @@ TEST_F(CliTest, ReportsKeepTheSongsOrderWhenALaterExportEndsFirst) {
     for (const json& line : lines) EXPECT_EQ(line.value("status", ""), "completed") << line.dump();
 }
 
-TEST_F(CliTest, EqRendersThroughAValidSettingsFileAndRefusesABadOne) {
-    const fs::path song = path("Mix.wav");
+TEST_F(CliTest, EqRendersThroughASettingsFile) {
+    const fs::path song = path("Mix.wav"), out = path("out"), tmp = folder("tmp");
     writeSong(song, makeSong(22050.0, 3.0, 41));
-    const fs::path out = path("out");
-
-    const fs::path bad = path("bad.json");
-    std::ofstream(bad) << R"({"bands": 3})";
-    const CliRun refused = cli({"eq", "--settings", bad, "--out", out, song});
-    EXPECT_EQ(refused.status, 2);
-    EXPECT_TRUE(contains(refused.err, bad.string())) << refused.err;
-    EXPECT_TRUE(contains(refused.err, "\"bands\" is not an array")) << "names the problem: " << refused.err;
-    EXPECT_FALSE(fs::exists(out));
-
-    const fs::path notJson = path("notjson.json");
-    std::ofstream(notJson) << "{bands:";
-    const CliRun refusedToo = cli({"eq", "--settings", notJson, "--out", out, song});
-    EXPECT_EQ(refusedToo.status, 2);
-    EXPECT_TRUE(contains(refusedToo.err, "not valid JSON")) << refusedToo.err;
-
     EQSettings eq;  // switched off: the command switches it on
     eq.bands[2].gain = 4.0f;
     eq.masterGain = -1.0f;
-    const fs::path good = path("eq.json");
-    std::ofstream(good) << encodeEQSettings(eq);
-    const fs::path tmp = path("tmp");
-    fs::create_directories(tmp);
-    const CliRun run = cli({"eq", "--settings", good, "--json", "--out", out, song}, tmp);
+    const fs::path settings = path("eq.json");
+    std::ofstream(settings) << encodeEQSettings(eq);
+    const CliRun run = cli({"eq", "--settings", settings, "--json", "--out", out, song}, tmp);
     EXPECT_EQ(run.status, 0) << run.err;
     const auto lines = run.lines();
     ASSERT_EQ(lines.size(), 1u);
     const fs::path output = out / "Mix (FINAL).wav";
     EXPECT_EQ(lines[0].value("output", ""), output.string());
     ASSERT_TRUE(fs::exists(output));
-    int tag = 0;
-    EXPECT_EQ(wavBitsPerSample(output, &tag), 32);
-    EXPECT_EQ(tag, 3) << "final renderings are 32-bit float";
+    EXPECT_EQ(sampleFormat(output), "pcm_f32le") << "final renderings are 32-bit float";
     EXPECT_EQ(lengthOf(output), lengthOf(song));
-    auto stats = analyzeAudioFile(output);
-    ASSERT_TRUE(stats.ok());
-    EXPECT_EQ(lines[0]["lufs"].get<float>(), stats->lufs);
+    const AudioStats stats = expectFiguresOf(lines[0], output);
     auto original = analyzeAudioFile(song);
-    EXPECT_NE(stats->lufs, original->lufs) << "the equaliser changed the song";
+    ASSERT_TRUE(original.ok());
+    EXPECT_NE(stats.lufs, original->lufs) << "the equaliser changed the song";
     EXPECT_TRUE(fs::is_empty(privateTempIn(tmp)));
 }
 
@@ -585,7 +543,6 @@ TEST_F(CliTest, TheDecodingLibrariesPrintNothingOfTheirOwn) {
         std::string bytes = fileBytes(path(name));
         std::mt19937 rng(5);
         for (size_t i = bytes.size() / 2; i < bytes.size() / 2 + 3000; ++i) bytes[i] = static_cast<char>(rng() & 0xff);
-        fs::remove(path(name));
         add(name, bytes);
     }
 
@@ -604,8 +561,7 @@ TEST_F(CliTest, TheDecodingLibrariesPrintNothingOfTheirOwn) {
     analyze.push_back("--verbose");
     const CliRun verbose = cli(analyze);
     std::istringstream lines(verbose.err);
-    int count = 0;
-    for (std::string line; std::getline(lines, line); ++count) {
+    for (std::string line; std::getline(lines, line);) {
         EXPECT_EQ(line.rfind("korvanta-cli: ", 0), 0u) << line;
     }
     EXPECT_TRUE(contains(verbose.err, "korvanta-cli: libsndfile: list.mp3: ")) << verbose.err;
@@ -614,12 +570,8 @@ TEST_F(CliTest, TheDecodingLibrariesPrintNothingOfTheirOwn) {
 }
 
 TEST_F(CliTest, AFullOutputDiskIsNamedAsTheCause) {
-    const fs::path song = path("Song.wav");
+    const fs::path song = path("Song.wav"), disk = folder("disk"), tmp = folder("tmp");
     writeSong(song, makeSong(44100.0, 3.0, 4));  // about 530 kB of 16-bit WAV
-    const fs::path disk = path("disk");
-    const fs::path tmp = path("tmp");
-    fs::create_directories(disk);
-    fs::create_directories(tmp);
     const fs::path errFile = path("stderr.txt");
     const int outcome = test::runInChild([&] {
         if (!test::mountPrivateSmallDisk(disk, 64 * 1024, nullptr)) return test::kCannotMountPrivately;
@@ -639,7 +591,7 @@ TEST_F(CliTest, AFullOutputDiskIsNamedAsTheCause) {
 
 // --- Ctrl-C ----------------------------------------------------------------------------------------
 
-// A child running korvanta-cli with its standard output on a pipe, read line by line.
+// korvanta-cli in a child process with its standard output on a pipe, read line by line.
 class Child {
 public:
     Child(const std::vector<std::string>& args, const fs::path& tmpdir, const fs::path& errFile) {
@@ -698,18 +650,15 @@ private:
 };
 
 TEST_F(CliTest, CtrlCStopsTheRunningSongAndLeavesNoPartialFile) {
+    const fs::path out = path("out"), tmp = folder("tmp"), errFile = path("stderr.txt");
     std::vector<fs::path> songs;
+    std::vector<std::string> args{"master", "--json", "--out", out.string()};
     for (int i = 1; i <= 5; ++i) {
         songs.push_back(path("Song " + std::to_string(i) + ".wav"));
         writeSong(songs.back(), makeSong(44100.0, 75.0, 50u + static_cast<uint32_t>(i)));
+        args.push_back(songs.back().string());
     }
-    const fs::path out = path("out");
-    const fs::path tmp = path("tmp");
-    fs::create_directories(tmp);
-    std::vector<std::string> args{"master", "--json", "--out", out.string()};
-    for (const auto& s : songs) args.push_back(s.string());
 
-    const fs::path errFile = path("stderr.txt");
     Child child(args, tmp, errFile);
     ASSERT_TRUE(child.started());
     std::vector<json> lines;
@@ -725,15 +674,18 @@ TEST_F(CliTest, CtrlCStopsTheRunningSongAndLeavesNoPartialFile) {
     EXPECT_TRUE(contains(fileBytes(errFile), "Cancelling")) << "the user is told what happens";
 
     ASSERT_EQ(lines.size(), songs.size()) << "every song is still reported";
-    std::map<std::string, int> byStatus;
+    int failed = 0;
+    std::set<std::string> expected;
     for (size_t i = 0; i < lines.size(); ++i) {
-        EXPECT_EQ(lines[i].value("file", ""), songs[i].string()) << "in command-line order";
-        ++byStatus[lines[i].value("status", "")];
-    }
-    EXPECT_EQ(lines.back().value("status", ""), "pending") << "the last song was never started";
-    for (size_t i = 1; i < lines.size(); ++i) {
         const std::string status = lines[i].value("status", "");
+        EXPECT_EQ(lines[i].value("file", ""), songs[i].string()) << "in command-line order";
+        if (status == "completed") {
+            const fs::path output = lines[i].value("output", "");
+            expected.insert(output.filename());
+            EXPECT_EQ(lengthOf(output), lengthOf(songs[i])) << "a whole file";
+        }
         if (status == "failed") {
+            ++failed;
             ASSERT_TRUE(lines[i].contains("error"));
             EXPECT_EQ(lines[i]["error"].value("code", 0), 100) << "cancelled by the user";
             EXPECT_EQ(lines[i]["error"].value("domain", ""), "KorvantaApp");
@@ -742,15 +694,10 @@ TEST_F(CliTest, CtrlCStopsTheRunningSongAndLeavesNoPartialFile) {
             EXPECT_EQ(lines[i + 1].value("status", ""), "pending") << "no song starts after a cancel";
         }
     }
-    EXPECT_LE(byStatus["failed"], 1) << "only the running song is stopped";
+    EXPECT_EQ(lines.back().value("status", ""), "pending") << "the last song was never started";
+    EXPECT_LE(failed, 1) << "only the running song is stopped";
 
     // The output folder holds whole masters of the completed songs and nothing else.
-    std::set<std::string> expected;
-    for (const json& line : lines) {
-        if (line.value("status", "") == "completed") {
-            expected.insert(fs::path(line.value("output", "")).filename());
-        }
-    }
     std::set<std::string> present;
     for (const auto& entry : fs::directory_iterator(out)) {
         const std::string name = entry.path().filename();
@@ -758,11 +705,6 @@ TEST_F(CliTest, CtrlCStopsTheRunningSongAndLeavesNoPartialFile) {
         EXPECT_FALSE(contains(name, ".partial")) << name;
     }
     EXPECT_EQ(present, expected);
-    for (size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].value("status", "") == "completed") {
-            EXPECT_EQ(lengthOf(lines[i].value("output", "")), lengthOf(songs[i])) << "a whole file";
-        }
-    }
     std::vector<std::string> leftovers;
     for (const auto& entry : fs::directory_iterator(privateTempIn(tmp))) leftovers.push_back(entry.path().filename());
     EXPECT_TRUE(leftovers.empty()) << "no rendering of the run is left: "

@@ -29,6 +29,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::Gate;
 using test::waitUntil;
+using Names = std::vector<std::string>;
 
 // What the batch handed to the per-song operation.
 struct Call {
@@ -38,9 +39,9 @@ struct Call {
     std::optional<EQSettings> eq;
 };
 
-// Stands in for the mastering pipeline: records each call and, unless a step is installed for the
-// input's file name, "renders" by copying the input to "<stem>_master.wav" (or "_final.wav") in
-// `outputFolder` and reports fixed figures.
+// Stands in for the pipeline: records each call and, unless a step is installed for the input's
+// file name, "renders" by copying the input to "<stem>_master.wav" (or "_final.wav") in
+// `outputFolder` with fixed figures.
 class FakeMastering {
 public:
     using Step = std::function<Result<DJMasteringResult>(const Call&, ProgressUpdater&,
@@ -50,8 +51,7 @@ public:
 
     static constexpr AudioStats kStats{-9.5f, -0.4f, -11.0f};
 
-    // Installed before a batch starts; read by the workers.
-    std::map<std::string, Step> steps;
+    std::map<std::string, Step> steps;  // installed before a batch starts; read by the workers
 
     BatchProcessor::MasteringOperation operation() {
         return [this](const fs::path& input, const DJMasteringSettings& settings, bool finalMode,
@@ -82,8 +82,8 @@ public:
         std::lock_guard lock(mutex_);
         return calls_;
     }
-    std::vector<std::string> calledNames() const {
-        std::vector<std::string> names;
+    Names calledNames() const {
+        Names names;
         for (const auto& c : calls()) names.push_back(c.input.filename().string());
         return names;
     }
@@ -94,8 +94,8 @@ private:
     std::vector<Call> calls_;
 };
 
-// Counts the processor's notifications and those that arrived off the main thread. Direct
-// connections, so that each handler runs on the emitting thread.
+// Counts the processor's notifications and those that arrived off the main thread (direct
+// connections, so that each handler runs on the emitting thread).
 class MainThreadWatch {
 public:
     void watch(BatchProcessor& processor) {
@@ -132,10 +132,12 @@ protected:
         processor = std::make_unique<BatchProcessor>(store);
         processor->setMasteringOperation(fake.operation());
         watch.watch(*processor);
+        finished = std::make_unique<QSignalSpy>(processor.get(), &BatchProcessor::batchFinished);
     }
 
     void TearDown() override {
         // Workers still running would outlive the fake operation and the scratch folder.
+        release.open();
         workerPool().waitForDone();
         test::drainEvents();
         EXPECT_GT(watch.seen(), 0);
@@ -149,11 +151,16 @@ protected:
         test::writeWav(path, test::makeSine(sampleRate, 2, seconds, 1000.0, amplitude));
         return path;
     }
+    fs::path writeNotAudio() {
+        const fs::path path = songs.path() / "notes.wav";
+        std::ofstream(path) << "not a RIFF file";
+        return path;
+    }
 
     void addAndWait(const std::vector<fs::path>& paths) {
-        QSignalSpy finished(processor.get(), &BatchProcessor::addFilesFinished);
+        QSignalSpy added(processor.get(), &BatchProcessor::addFilesFinished);
         processor->addFiles(paths);
-        ASSERT_TRUE(waitUntil([&] { return finished.count() > 0; })) << "adding files never finished";
+        ASSERT_TRUE(waitUntil([&] { return added.count() > 0; })) << "adding files never finished";
         ASSERT_FALSE(processor->isAddingFiles());
     }
 
@@ -164,12 +171,28 @@ protected:
         return paths;
     }
 
-    void runBatch(const QString& preset, bool withEQ, bool withReference, float target = -10.0f,
-                  float threshold = -0.2f) {
-        QSignalSpy finished(processor.get(), &BatchProcessor::batchFinished);
+    // The song named `name` reports `updates`, then waits for `release` before it renders.
+    void hold(const std::string& name, std::vector<double> updates = {}) {
+        fake.steps[name] = [this, updates](const Call& call, ProgressUpdater& progress, const auto&) {
+            for (double p : updates) progress.update(p);
+            release.wait();
+            return fake.render(call);
+        };
+    }
+
+    void start(const QString& preset = {}, bool withEQ = false, bool withReference = false,
+               float target = -10.0f, float threshold = -0.2f) {
+        endedBefore_ = finished->count();
         processor->processFiles(preset, withEQ, withReference, target, threshold);
-        ASSERT_TRUE(waitUntil([&] { return finished.count() > 0; })) << "the batch never ended";
-        EXPECT_EQ(finished.count(), 1);
+    }
+    void waitForEnd() {
+        ASSERT_TRUE(waitUntil([&] { return finished->count() > endedBefore_; })) << "the batch never ended";
+        EXPECT_EQ(finished->count(), endedBefore_ + 1);
+    }
+    void runBatch(const QString& preset = {}, bool withEQ = false, bool withReference = false,
+                  float target = -10.0f, float threshold = -0.2f) {
+        start(preset, withEQ, withReference, target, threshold);
+        waitForEnd();
     }
 
     ProcessingStatus status(size_t index) const { return processor->audioFiles().at(index).processingStatus; }
@@ -179,19 +202,17 @@ protected:
     MemoryPreferences store;
     FakeMastering fake{renders.path()};
     MainThreadWatch watch;
+    Gate release;
     std::unique_ptr<BatchProcessor> processor;
+    std::unique_ptr<QSignalSpy> finished;
+    int endedBefore_ = 0;
 };
 
 TEST_F(BatchProcessorTest, AddedSongsAreMeasuredAndKeptInOrderOnceEach) {
-    const fs::path loud = writeSong("loud.wav", 0.5f, 1.5, 48000.0);
-    const fs::path quiet = writeSong("quiet.wav", 0.25f, 2.0, 48000.0);
-    const fs::path notAudio = songs.path() / "notes.wav";
-    {
-        std::ofstream(notAudio) << "not a RIFF file";
-    }
-    const fs::path missing = songs.path() / "missing.wav";
+    const fs::path loud = writeSong("loud.wav", 0.5f, 1.5, 48000.0);    // 72,000 frames
+    const fs::path quiet = writeSong("quiet.wav", 0.25f, 2.0, 48000.0);  // 96,000 frames
     // The same file twice in one call (once spelled through "."), and again in a later call.
-    addAndWait({loud, notAudio, quiet, songs.path() / "." / "loud.wav", missing});
+    addAndWait({loud, writeNotAudio(), quiet, songs.path() / "." / "loud.wav", songs.path() / "missing.wav"});
     addAndWait({quiet});
 
     const auto& files = processor->audioFiles();
@@ -199,13 +220,11 @@ TEST_F(BatchProcessorTest, AddedSongsAreMeasuredAndKeptInOrderOnceEach) {
     EXPECT_EQ(files[0].filename, "loud.wav") << "songs keep the order they were given in";
     EXPECT_EQ(files[1].filename, "quiet.wav");
     EXPECT_EQ(files[0].url, loud);
-    // 72,000 and 96,000 frames at 48 kHz.
     ASSERT_TRUE(files[0].duration && files[1].duration);
     EXPECT_DOUBLE_EQ(*files[0].duration, 1.5);
     EXPECT_DOUBLE_EQ(*files[1].duration, 2.0);
     ASSERT_TRUE(files[0].originalStats && files[1].originalStats) << "each song is measured on import";
-    // Twice the amplitude is 6.02 dB louder (the same rate, as the meter's filters are those of
-    // 48 kHz at every rate), and the peak is the amplitude.
+    // Twice the amplitude is 6.02 dB louder at the same rate, and the peak is the amplitude.
     EXPECT_NEAR(files[0].originalStats->lufs - files[1].originalStats->lufs, 6.02, 0.05);
     EXPECT_NEAR(files[0].originalStats->peak, 20.0 * std::log10(0.5), 0.01);
     EXPECT_NE(files[0].id, files[1].id);
@@ -220,11 +239,7 @@ TEST_F(BatchProcessorTest, AddedSongsAreMeasuredAndKeptInOrderOnceEach) {
 TEST_F(BatchProcessorTest, WithoutMeasuringOnImportSongsOnlyHaveToOpen) {
     processor->setMeasuresOnImport(false);
     const fs::path song = writeSong("song.wav", 0.5f, 1.5, 48000.0);
-    const fs::path notAudio = songs.path() / "notes.wav";
-    {
-        std::ofstream(notAudio) << "not a RIFF file";
-    }
-    addAndWait({notAudio, song});
+    addAndWait({writeNotAudio(), song});
 
     const auto& files = processor->audioFiles();
     ASSERT_EQ(files.size(), 1u) << "a file that does not open is still refused";
@@ -241,19 +256,13 @@ TEST_F(BatchProcessorTest, WithoutMeasuringOnImportSongsOnlyHaveToOpen) {
 
 TEST_F(BatchProcessorTest, ProgressOfTheSecondOfThreeSongsMapsIntoTheWholeBatch) {
     addSongs(3);
-    Gate release;
-    fake.steps["song2.wav"] = [&](const Call& call, ProgressUpdater& progress, const auto&) {
-        progress.update(0.5);
-        release.wait();
-        return fake.render(call);
-    };
+    hold("song2.wav", {0.5});
     std::vector<std::pair<int, double>> overallAtFinish;
     QObject::connect(processor.get(), &BatchProcessor::songFinished, [&](int index, bool) {
         overallAtFinish.emplace_back(index, processor->overallProgress());
     });
 
-    QSignalSpy finished(processor.get(), &BatchProcessor::batchFinished);
-    processor->processFiles("Club", false, false, -10.0f, -0.2f);
+    start("Club");
     EXPECT_TRUE(processor->isProcessing());
     ASSERT_TRUE(waitUntil([&] { return processor->currentFileProgress() == 0.9 * 0.5; }))
         << "the pipeline's 0.5 is published as 0.9 of the song";
@@ -261,7 +270,7 @@ TEST_F(BatchProcessorTest, ProgressOfTheSecondOfThreeSongsMapsIntoTheWholeBatch)
     EXPECT_EQ(status(1), ProcessingStatus::processing);
     EXPECT_NEAR(processor->overallProgress(), (0.45 + 1.0) / 3.0, 1e-12);
     release.open();
-    ASSERT_TRUE(waitUntil([&] { return finished.count() > 0; }));
+    waitForEnd();
 
     ASSERT_EQ(overallAtFinish.size(), 3u);
     EXPECT_EQ(overallAtFinish[1].first, 1);
@@ -271,9 +280,8 @@ TEST_F(BatchProcessorTest, ProgressOfTheSecondOfThreeSongsMapsIntoTheWholeBatch)
     for (size_t i = 0; i < 3; ++i) {
         const AudioFile& song = processor->audioFiles()[i];
         EXPECT_EQ(song.processingStatus, ProcessingStatus::completed);
-        ASSERT_TRUE(song.masterURL);
+        ASSERT_TRUE(song.masterURL && song.masterStats);
         EXPECT_EQ(song.masterURL->filename(), "song" + std::to_string(i + 1) + "_master.wav");
-        ASSERT_TRUE(song.masterStats);
         EXPECT_EQ(song.masterStats->lufs, FakeMastering::kStats.lufs);
         EXPECT_FALSE(song.finalURL) << "a master batch writes only the master fields";
     }
@@ -282,34 +290,32 @@ TEST_F(BatchProcessorTest, ProgressOfTheSecondOfThreeSongsMapsIntoTheWholeBatch)
     EXPECT_EQ((calls[0].settings), (DJMasteringSettings{-10.0f, -0.2f}));
     EXPECT_FALSE(calls[0].finalMode);
     EXPECT_FALSE(calls[0].eq) << "a master batch hands no equaliser to the pipeline";
+    EXPECT_EQ(store.stringValue("lastUsedPreset"), "Club");
+    EXPECT_EQ(processor->usedPresetName(), "Club");
 }
 
 TEST_F(BatchProcessorTest, PublishedSongProgressIsTheThrottledPipelineProgress) {
     addSongs(2);
-    Gate release;
-    fake.steps["song2.wav"] = [&](const Call& call, ProgressUpdater& progress, const auto&) {
-        for (double p : {-0.2, 0.104, 0.109, 1.7}) progress.update(p);
-        release.wait();
-        return fake.render(call);
-    };
+    hold("song2.wav", {-0.2, 0.104, 0.109, 1.7});
     std::vector<double> songProgress;
     QObject::connect(processor.get(), &BatchProcessor::currentFileProgressChanged, [&] {
         if (processor->currentIndex() == 1) songProgress.push_back(processor->currentFileProgress());
     });
 
-    QSignalSpy finished(processor.get(), &BatchProcessor::batchFinished);
-    processor->processFiles({}, false, false, -10.0f, -0.2f);
+    start();
     ASSERT_TRUE(waitUntil([&] { return processor->currentIndex() == 1 && processor->currentFileProgress() == 0.9; }));
-    // The first song ended at 1.0; −0.2 passes as 0, then 0.104 and 0.109 pass once as 0.10, and
-    // 1.7 as 1.0 (0.9 of the song: the rest belongs to the finish).
+    // After the first song's 1.0: −0.2 passes as 0, 0.104 and 0.109 once as 0.10, 1.7 as 1.0
+    // (0.9 of the song: the rest belongs to the finish).
     ASSERT_EQ(songProgress.size(), 3u);
     EXPECT_DOUBLE_EQ(songProgress[0], 0.0);
     EXPECT_DOUBLE_EQ(songProgress[1], 0.9 * 0.10);
     EXPECT_DOUBLE_EQ(songProgress[2], 0.9);
     EXPECT_DOUBLE_EQ(processor->overallProgress(), (0.9 + 1.0) / 2.0);
     release.open();
-    ASSERT_TRUE(waitUntil([&] { return finished.count() > 0; }));
+    waitForEnd();
     EXPECT_DOUBLE_EQ(songProgress.back(), 1.0);
+    EXPECT_FALSE(store.contains("lastUsedPreset")) << "a batch without a preset name stores none";
+    EXPECT_TRUE(processor->usedPresetName().isEmpty());
 }
 
 TEST_F(BatchProcessorTest, DeselectedSongsAreSkippedByBothKindsOfBatch) {
@@ -323,18 +329,17 @@ TEST_F(BatchProcessorTest, DeselectedSongsAreSkippedByBothKindsOfBatch) {
     ASSERT_EQ(processor->selectedFiles().size(), 2u);
     EXPECT_EQ(processor->selectedFiles()[1].filename, "song3.wav");
 
-    runBatch({}, false, false);
-    EXPECT_EQ(fake.calledNames(), (std::vector<std::string>{"song1.wav", "song3.wav"}));
+    runBatch();
+    EXPECT_EQ(fake.calledNames(), (Names{"song1.wav", "song3.wav"}));
     EXPECT_EQ(status(1), ProcessingStatus::pending) << "a deselected song is left as it was";
     EXPECT_EQ(status(2), ProcessingStatus::completed);
 
-    // Select it again and master it, so that every song has a master, then deselect it for the
-    // final batch.
+    // Master the second song too, then deselect it for the final batch.
     processor->toggleSelection(1);
-    runBatch({}, false, false);
+    runBatch();
     ASSERT_EQ(fake.calls().size(), 3u) << "a master batch takes only pending songs";
     processor->toggleSelection(1);
-    runBatch({}, true, false);
+    runBatch({}, true);
     const auto calls = fake.calls();
     ASSERT_EQ(calls.size(), 5u);
     EXPECT_EQ(calls[3].input, *processor->audioFiles()[0].masterURL) << "a final batch renders the master";
@@ -347,10 +352,8 @@ TEST_F(BatchProcessorTest, DeselectedSongsAreSkippedByBothKindsOfBatch) {
 
 TEST_F(BatchProcessorTest, FinalBatchWithoutMasteredSelectedSongEndsAtOnce) {
     addSongs(2);
-    QSignalSpy finished(processor.get(), &BatchProcessor::batchFinished);
-    processor->processFiles({}, true, false, -10.0f, -0.2f);
-    // Nothing to wait for: the batch ended inside the call.
-    EXPECT_EQ(finished.count(), 1);
+    start({}, true);
+    EXPECT_EQ(finished->count(), 1) << "nothing to wait for: the batch ended inside the call";
     EXPECT_FALSE(processor->isProcessing());
     EXPECT_DOUBLE_EQ(processor->overallProgress(), 1.0);
     EXPECT_TRUE(processor->isFinalMode()) << "an empty final batch is still a final batch";
@@ -366,12 +369,12 @@ TEST_F(BatchProcessorTest, FailedSongsAreMarkedAndTheBatchGoesOn) {
     fs::remove(paths[1]);
 
     QSignalSpy songFinished(processor.get(), &BatchProcessor::songFinished);
-    runBatch({}, false, false);
+    runBatch();
 
     EXPECT_EQ(status(0), ProcessingStatus::failed) << "a pipeline error fails the song";
     EXPECT_EQ(status(1), ProcessingStatus::failed) << "a missing input fails the song";
     EXPECT_EQ(status(2), ProcessingStatus::completed) << "the batch goes on after failures";
-    EXPECT_EQ(fake.calledNames(), (std::vector<std::string>{"song1.wav", "song3.wav"}))
+    EXPECT_EQ(fake.calledNames(), (Names{"song1.wav", "song3.wav"}))
         << "a missing input never reaches the pipeline";
     const auto& missing = processor->audioFiles()[1];
     ASSERT_TRUE(missing.failure);
@@ -384,9 +387,8 @@ TEST_F(BatchProcessorTest, FailedSongsAreMarkedAndTheBatchGoesOn) {
     EXPECT_EQ(songFinished[2][1].toBool(), true);
     EXPECT_DOUBLE_EQ(processor->overallProgress(), 1.0);
 
-    // Failed songs are not pending: a second master batch leaves them alone.
-    runBatch({}, false, false);
-    EXPECT_EQ(fake.calls().size(), 2u);
+    runBatch();
+    EXPECT_EQ(fake.calls().size(), 2u) << "failed songs are not pending: a second batch leaves them";
 }
 
 TEST_F(BatchProcessorTest, CancellingDuringTheSecondOfFourSongsLeavesTheRestPending) {
@@ -404,11 +406,10 @@ TEST_F(BatchProcessorTest, CancellingDuringTheSecondOfFourSongsLeavesTheRestPend
         return Error{"FakeMastering", 2, "the cancellation never arrived"};
     };
 
-    QSignalSpy finished(processor.get(), &BatchProcessor::batchFinished);
-    processor->processFiles({}, false, false, -10.0f, -0.2f);
+    start();
     ASSERT_TRUE(waitUntil([&] { return entered.isOpen(); }));
     processor->cancel();
-    ASSERT_TRUE(waitUntil([&] { return finished.count() > 0; }));
+    waitForEnd();
 
     EXPECT_EQ(status(0), ProcessingStatus::completed);
     EXPECT_EQ(status(1), ProcessingStatus::failed);
@@ -421,26 +422,15 @@ TEST_F(BatchProcessorTest, CancellingDuringTheSecondOfFourSongsLeavesTheRestPend
     EXPECT_FALSE(processor->isProcessing());
     EXPECT_DOUBLE_EQ(processor->overallProgress(), 1.0);
 
-    // The next batch starts uncancelled and takes the songs left pending.
-    runBatch({}, false, false);
-    EXPECT_FALSE(processor->isCancelled());
-    EXPECT_EQ(status(2), ProcessingStatus::completed);
+    runBatch();
+    EXPECT_FALSE(processor->isCancelled()) << "the next batch starts uncancelled";
+    EXPECT_EQ(status(2), ProcessingStatus::completed) << "and takes the songs left pending";
     EXPECT_EQ(status(3), ProcessingStatus::completed);
     EXPECT_EQ(status(1), ProcessingStatus::failed);
 }
 
-TEST_F(BatchProcessorTest, PresetNameIsRecordedOnlyWhenGiven) {
-    addSongs(1);
-    runBatch({}, false, false);
-    EXPECT_FALSE(store.contains("lastUsedPreset")) << "a batch without a preset name stores none";
-    EXPECT_TRUE(processor->usedPresetName().isEmpty());
-    runBatch("Festival", false, false, -8.0f, -0.3f);
-    EXPECT_EQ(store.stringValue("lastUsedPreset"), "Festival");
-    EXPECT_EQ(processor->usedPresetName(), "Festival");
-}
-
 TEST_F(BatchProcessorTest, M4AExportFormatConvertsTheMaster) {
-    // The real pipeline on a short song: a 4-second mix of two sines.
+    // The real pipeline on a 4-second mix of two sines.
     const fs::path path = songs.path() / "mix.wav";
     test::writeWav(path, test::makeSignal(44100.0, 2, 4 * 44100, [](int c, size_t i) {
                        const double t = static_cast<double>(i) / 44100.0;
@@ -451,7 +441,7 @@ TEST_F(BatchProcessorTest, M4AExportFormatConvertsTheMaster) {
     addAndWait({path});
     saveExportFormat(store, ExportFormat::m4a);
     processor->setMasteringOperation(&AudioProcessor::masterAudioFile);
-    runBatch("Club", false, false, -10.0f, -0.2f);
+    runBatch("Club");
 
     const AudioFile& song = processor->audioFiles().at(0);
     ASSERT_EQ(song.processingStatus, ProcessingStatus::completed)
@@ -475,10 +465,9 @@ TEST_F(BatchProcessorTest, M4AExportFormatConvertsTheMaster) {
 }
 
 TEST_F(BatchProcessorTest, FinalBatchMatchesTheLoadedReference) {
-    // The shared reference manager, loaded with a noise reference (its store is the shared one).
     const fs::path referencePath = songs.path() / "reference.wav";
     test::writeWav(referencePath, test::makeNoise(44100.0, 2, 3.0, 0.5f, 7));
-    ReferenceTrackManager* reference = ReferenceTrackManager::shared();
+    ReferenceTrackManager* reference = ReferenceTrackManager::shared();  // on the shared store
     QSignalSpy loaded(reference, &ReferenceTrackManager::loadFinished);
     reference->loadReferenceTrack(referencePath);
     ASSERT_TRUE(waitUntil([&] { return loaded.count() > 0; }));
@@ -494,17 +483,12 @@ TEST_F(BatchProcessorTest, FinalBatchMatchesTheLoadedReference) {
     addSongs(1);
     processor->adoptOriginalsAsMasters();
     const fs::path master = *processor->audioFiles()[0].masterURL;
-    Gate release;
-    fake.steps["song1.wav"] = [&](const Call& call, ProgressUpdater&, const auto&) {
-        release.wait();
-        return fake.render(call);
-    };
-    QSignalSpy finished(processor.get(), &BatchProcessor::batchFinished);
-    processor->processFiles({}, true, false, -10.0f, -0.2f);
-    // The song's spectrum is measured before the pipeline runs, reported as 0.3 of the song.
-    EXPECT_TRUE(waitUntil([&] { return std::abs(processor->currentFileProgress() - 0.9 * 0.3) < 1e-12; }));
+    hold("song1.wav");
+    start({}, true);
+    EXPECT_TRUE(waitUntil([&] { return std::abs(processor->currentFileProgress() - 0.9 * 0.3) < 1e-12; }))
+        << "the song's spectrum is measured before the pipeline runs, reported as 0.3 of the song";
     release.open();
-    ASSERT_TRUE(waitUntil([&] { return finished.count() > 0; }));
+    waitForEnd();
 
     auto songSpectrum = analyze12BandSpectrum(master);
     ASSERT_TRUE(songSpectrum);
@@ -520,10 +504,10 @@ TEST_F(BatchProcessorTest, FinalBatchMatchesTheLoadedReference) {
     EXPECT_TRUE(calls[0].eq->isEnabled);
     EXPECT_EQ(loadEQSettings("ActiveEQSettings", store), active) << "the stored record is not changed";
 
-    // Without a loaded reference (its spectrum stays, but the profile is gone) the stored gains
-    // are rendered as they are.
+    // Without a loaded reference (its spectrum stays, the profile is gone) the stored gains are
+    // rendered as they are.
     reference->clearReference();
-    runBatch({}, true, false);
+    runBatch({}, true);
     calls = fake.calls();
     ASSERT_EQ(calls.size(), 2u);
     ASSERT_TRUE(calls[1].eq);
@@ -532,7 +516,7 @@ TEST_F(BatchProcessorTest, FinalBatchMatchesTheLoadedReference) {
 
 TEST_F(BatchProcessorTest, MeasureOnlyFinalBatchRecordsTheMasterItself) {
     addSongs(1);
-    runBatch({}, false, false);
+    runBatch();
     const fs::path master = *processor->audioFiles()[0].masterURL;
     runBatch({}, false, true);
     const AudioFile& song = processor->audioFiles()[0];
@@ -544,7 +528,7 @@ TEST_F(BatchProcessorTest, MeasureOnlyFinalBatchRecordsTheMasterItself) {
 
 TEST_F(BatchProcessorTest, DestroyingTheProcessorDuringABatchDropsItsResults) {
     addSongs(2);
-    Gate entered, release;
+    Gate entered;
     std::atomic<int> cancelledAfterDestruction{-1};
     std::atomic<bool> returned{false};
     fake.steps["song1.wav"] = [&](const Call& call, ProgressUpdater& progress,
@@ -557,7 +541,7 @@ TEST_F(BatchProcessorTest, DestroyingTheProcessorDuringABatchDropsItsResults) {
         returned = true;
         return result;
     };
-    processor->processFiles({}, false, false, -10.0f, -0.2f);
+    start();
     ASSERT_TRUE(waitUntil([&] { return entered.isOpen(); }));
     processor->cancel();
     processor.reset();
