@@ -9,14 +9,11 @@
 
 #include "support/TestAudio.h"
 
-namespace korvanta {
+namespace korvanta::test {
 namespace {
 
-using test::ScratchFolder;
-using test::Signal;
-
-// A beat track: at every beat a decaying noise burst (a kick-like click) of `clickSeconds`,
-// optionally with quieter bursts on the off-beats (hi-hats), over silence. Starts at `startSeconds`.
+// At every beat from `startSeconds` a decaying noise burst (a kick-like click), optionally with
+// quieter bursts on the off-beats (hi-hats), over silence.
 Signal beatTrack(double sampleRate, int channels, double seconds, double bpm, bool offBeats = false,
                  double startSeconds = 0.0, uint32_t seed = 7) {
     const auto frames = static_cast<size_t>(std::llround(sampleRate * seconds));
@@ -36,7 +33,7 @@ Signal beatTrack(double sampleRate, int channels, double seconds, double bpm, bo
         addBurst(t, 0.8f, 0.03);
         if (offBeats) addBurst(t + beat / 2.0, 0.25f, 0.01);
     }
-    return test::makeSignal(sampleRate, channels, frames, [&](int, size_t i) { return mono[i]; });
+    return makeSignal(sampleRate, channels, frames, [&](int, size_t i) { return mono[i]; });
 }
 
 class TempoTest : public ::testing::Test {
@@ -45,10 +42,10 @@ protected:
     void TearDown() override { BPMAnalyzer::clearCache(); }
 
     std::filesystem::path write(const std::string& name, const Signal& s) {
-        const auto path = folder / name;
-        test::writeWav(path, s, WavSampleFormat::int16);
-        return path;
+        writeWav(folder / name, s, WavSampleFormat::int16);
+        return folder / name;
     }
+    std::filesystem::path write(const Signal& s) { return write("song-" + std::to_string(++written) + ".wav", s); }
 
     int tempoOf(const std::filesystem::path& path) {
         auto r = BPMAnalyzer::detectTempo(path);
@@ -57,78 +54,62 @@ protected:
     }
 
     ScratchFolder folder;
+    int written = 0;
 };
 
 TEST_F(TempoTest, BeatTracksComeOutWithinOneCandidateStep) {
-    struct Case {
-        double bpm;
-        double sampleRate;
-        int channels;
-        bool offBeats;
-    };
     // The envelope rate follows the file's sample rate, so tempos must come out at 48 and
     // 22.05 kHz too. Off-beat hats put energy at twice the tempo; above 85 BPM that lies beyond
     // the candidates and must not pull the estimate (below it, the double tempo may win).
-    const Case cases[] = {{90, 44100, 1, false},  {120, 44100, 2, false}, {128, 44100, 2, true},
-                          {140, 44100, 1, true},  {160, 44100, 2, false}, {72, 44100, 1, false},
-                          {100, 48000, 2, false}, {150, 22050, 1, false}, {84, 44100, 2, false}};
+    const struct {
+        double bpm, sampleRate;
+        int channels;
+        bool offBeats;
+    } cases[] = {{90, 44100, 1, false},  {120, 44100, 2, false}, {128, 44100, 2, true},
+                 {140, 44100, 1, true},  {160, 44100, 2, false}, {72, 44100, 1, false},
+                 {100, 48000, 2, false}, {150, 22050, 1, false}, {84, 44100, 2, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.bpm << " BPM at " << c.sampleRate << " Hz, "
                                         << c.channels << " channels" << (c.offBeats ? ", off-beats" : ""));
-        const auto path = write("beat-" + std::to_string(static_cast<int>(c.bpm)) + "-" +
-                                    std::to_string(static_cast<int>(c.sampleRate)) + ".wav",
-                                beatTrack(c.sampleRate, c.channels, 40.0, c.bpm, c.offBeats));
-        const int tempo = tempoOf(path);
+        const int tempo = tempoOf(write(beatTrack(c.sampleRate, c.channels, 40.0, c.bpm, c.offBeats)));
         EXPECT_LE(std::abs(tempo - c.bpm), 2.0) << "got " << tempo;
     }
 }
 
 TEST_F(TempoTest, DefaultsTo120WhereNoTempoCanBeMeasured) {
-    struct Case {
-        const char* why;
-        Signal signal;
-    };
     const Signal beats = beatTrack(44100, 1, 1.0, 140);
     auto truncated = [&](size_t frames) {
-        return test::makeSignal(44100, 1, frames, [&](int, size_t i) { return beats.channels[0][i]; });
+        return makeSignal(44100, 1, frames, [&](int, size_t i) { return beats.channels[0][i]; });
     };
-    const Case cases[] = {
+    const struct {
+        const char* why;
+        Signal signal;
+    } cases[] = {
         {"1024 frames are too few, even of clicks", truncated(1024)},
         {"4410 frames make no complete envelope block beyond the first", truncated(4410)},
-        {"digital silence correlates with nothing", test::makeSignal(44100, 2, 441000, [](int, size_t) { return 0.0f; })},
-        {"opposite channels cancel in the mono mix",
-         test::makeSignal(44100, 2, 20 * 44100, [&](int c, size_t i) {
-             const Signal& b = beats;  // 1 s of clicks repeated
-             const float v = b.channels[0][i % b.frameCount()];
+        {"digital silence correlates with nothing", makeSignal(44100, 2, 441000, [](int, size_t) { return 0.0f; })},
+        {"opposite channels cancel in the mono mix", makeSignal(44100, 2, 20 * 44100, [&](int c, size_t i) {
+             const float v = beats.channels[0][i % beats.frameCount()];  // 1 s of clicks repeated
              return c == 0 ? v : -v;
          })},
     };
-    int index = 0;
-    for (const auto& c : cases) {
-        const auto path = write("default-" + std::to_string(index++) + ".wav", c.signal);
-        EXPECT_EQ(tempoOf(path), 120) << c.why;
-    }
+    for (const auto& c : cases) EXPECT_EQ(tempoOf(write(c.signal)), 120) << c.why;
     EXPECT_EQ(tempoOf(folder / "no-such-file.wav"), 120) << "a missing file is not an error";
 }
 
 TEST_F(TempoTest, OnlyTheFirst120SecondsAreRead) {
     // Silence for the first two minutes, then clicks at 140 BPM: an analysis of the whole file or
     // of its end would find 140, one of the first 120 seconds finds nothing.
-    const auto path = write("late-beat.wav", beatTrack(44100, 1, 140.0, 140, false, 120.5));
-    EXPECT_EQ(tempoOf(path), 120);
-
-    const auto early = write("early-beat.wav", beatTrack(44100, 1, 140.0, 140, false, 100.0));
-    EXPECT_NEAR(tempoOf(early), 140, 2) << "clicks inside the first 120 seconds are found";
+    EXPECT_EQ(tempoOf(write(beatTrack(44100, 1, 140.0, 140, false, 120.5))), 120);
+    EXPECT_NEAR(tempoOf(write(beatTrack(44100, 1, 140.0, 140, false, 100.0))), 140, 2)
+        << "clicks inside the first 120 seconds are found";
 }
 
 TEST_F(TempoTest, ResultIsAlwaysAnEvenCandidate) {
     // Noise and odd tempos, which match no candidate exactly, still give one of the candidates.
-    int index = 0;
     for (uint32_t seed : {1u, 2u, 3u}) {
-        const auto noise = test::makeNoise(44100, 2, 15.0, 0.5f, seed);
-        for (const auto& path : {write("noise-" + std::to_string(index++) + ".wav", noise),
-                                 write("odd-" + std::to_string(index++) + ".wav",
-                                       beatTrack(44100, 1, 20.0, 93.0 + 22.0 * seed, true, 0.0, seed))}) {
+        for (const auto& path : {write(makeNoise(44100, 2, 15.0, 0.5f, seed)),
+                                 write(beatTrack(44100, 1, 20.0, 93.0 + 22.0 * seed, true, 0.0, seed))}) {
             const int tempo = tempoOf(path);
             EXPECT_EQ(tempo % 2, 0) << path;
             EXPECT_GE(tempo, BPMAnalyzer::MIN_BPM) << path;
@@ -153,7 +134,7 @@ TEST_F(TempoTest, CacheAnswersWithoutReadingAndKeepsThe25MostRecentlyUsedPaths) 
     const auto filler = [&](int i) { return folder / ("missing-" + std::to_string(i) + ".wav"); };
     auto beatStillCached = [&] {
         // Replacing the file makes a fresh analysis give 120.
-        write("kept.wav", test::makeSignal(44100, 1, 44100, [](int, size_t) { return 0.0f; }));
+        write("kept.wav", makeSignal(44100, 1, 44100, [](int, size_t) { return 0.0f; }));
         return tempoOf(beatPath) != 120;
     };
 
@@ -183,8 +164,7 @@ TEST_F(TempoTest, CacheAnswersWithoutReadingAndKeepsThe25MostRecentlyUsedPaths) 
 }
 
 TEST_F(TempoTest, ConcurrentRequestsAgree) {
-    const auto a = write("a.wav", beatTrack(44100, 2, 20.0, 128));
-    const auto b = write("b.wav", beatTrack(44100, 1, 20.0, 100));
+    const auto a = write(beatTrack(44100, 2, 20.0, 128)), b = write(beatTrack(44100, 1, 20.0, 100));
     std::vector<int> results(8);
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t) {
@@ -197,7 +177,7 @@ TEST_F(TempoTest, ConcurrentRequestsAgree) {
     for (int t = 0; t < 8; ++t) EXPECT_NEAR(results[t], t % 2 ? 128 : 100, 2) << "thread " << t;
 }
 
-TEST(TempoEnvelope, BlockRmsNormalisedToTheLoudestBlock) {
+TEST(TempoEnvelope, BlockRmsNormalisedToTheLoudestBlockAtAnyLength) {
     constexpr int kBlock = BPMAnalyzer::BASE_SPLIT_SAMPLE_SIZE;
     // Block 0 at ±0.5 (RMS 0.5), block 1 at ±0.25, then a loud incomplete tail that must be ignored.
     std::vector<float> samples(2 * kBlock + 100);
@@ -209,9 +189,7 @@ TEST(TempoEnvelope, BlockRmsNormalisedToTheLoudestBlock) {
     ASSERT_EQ(env.size(), 2u) << "N / blockSize blocks, tail dropped";
     EXPECT_FLOAT_EQ(env[0], 1.0f) << "the loudest block is 1";
     EXPECT_FLOAT_EQ(env[1], 0.5f) << "RMS ratio 0.25 / 0.5";
-}
 
-TEST(TempoEnvelope, EdgeLengthsAndSilence) {
     EXPECT_TRUE(BPMAnalyzer::envelope(std::vector<float>(4410, 1.0f), 4410).empty())
         << "exactly one block's worth gives no envelope";
     EXPECT_EQ(BPMAnalyzer::envelope(std::vector<float>(4411, 1.0f), 4410).size(), 1u);
@@ -221,7 +199,7 @@ TEST(TempoEnvelope, EdgeLengthsAndSilence) {
     for (float v : silent) EXPECT_EQ(v, 0.0f) << "silence is not divided by its zero maximum";
 }
 
-TEST(TempoEstimate, PicksTheCandidateOfAPureSinusoid) {
+TEST(TempoEstimate, PicksTheCandidateOfAPureSinusoidAndTheSlowerOfATie) {
     // An envelope that is itself a sinusoid at 2.2 Hz (132 BPM) at 10 values per second.
     std::vector<float> env(1200);
     for (size_t k = 0; k < env.size(); ++k) {
@@ -230,14 +208,12 @@ TEST(TempoEstimate, PicksTheCandidateOfAPureSinusoid) {
     EXPECT_EQ(BPMAnalyzer::estimateFromEnvelope(env, 4410, 44100.0), 132.0);
     EXPECT_EQ(BPMAnalyzer::estimateFromEnvelope(env, 4800, 48000.0), 132.0)
         << "the same envelope rate from another rate and block size";
-}
 
-TEST(TempoEstimate, TiesGoToTheSlowerTempo) {
     // A single value at k = 0 meets every candidate with sin 0 = 0 and cos 0 = 1: all magnitudes
     // are exactly 1, and the first (slowest) candidate must keep the lead.
-    std::vector<float> env(600, 0.0f);
-    env[0] = 1.0f;
-    EXPECT_EQ(BPMAnalyzer::estimateFromEnvelope(env, 4410, 44100.0), 70.0);
+    std::vector<float> tie(600, 0.0f);
+    tie[0] = 1.0f;
+    EXPECT_EQ(BPMAnalyzer::estimateFromEnvelope(tie, 4410, 44100.0), 70.0);
 }
 
 TEST(TempoEstimate, InvalidInputGivesTheDefault) {
@@ -257,4 +233,4 @@ TEST(TempoEstimate, InvalidInputGivesTheDefault) {
 }
 
 }  // namespace
-}  // namespace korvanta
+}  // namespace korvanta::test

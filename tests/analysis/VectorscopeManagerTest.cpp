@@ -112,8 +112,9 @@ TEST_F(VectorscopeFixture, OpeningWhileASongPlaysFollowsItInItsColour) {
     EXPECT_EQ(delays->pending(), 0u) << "nothing to ask for";
 }
 
-TEST_F(VectorscopeFixture, TheFrameIsStoredAndReadBackUnchanged) {
+TEST_F(VectorscopeFixture, TheFrameIsCentredUntilOneIsStoredAndThenReadBackUnchanged) {
     manager->showEmptyVectorscope();
+    EXPECT_EQ(panel()->frame(), (PanelFrame{(1440 - 280) / 2.0, (900 - 260) / 2.0, 280, 260}));
     const PanelFrame moved{412.5, 96, 333, 287};
     panel()->userMoves(moved);
     EXPECT_EQ(store.stringValue(keys::kVectorscopeWindow).value_or(""), "{{412.5, 96}, {333, 287}}");
@@ -127,11 +128,6 @@ TEST_F(VectorscopeFixture, TheFrameIsStoredAndReadBackUnchanged) {
     EXPECT_EQ(panel()->frame(), (PanelFrame{10, 20, 280, 260})) << "enlarged to the minimum size";
 }
 
-TEST_F(VectorscopeFixture, WithoutAStoredFrameThePanelIsCentred) {
-    manager->showEmptyVectorscope();
-    EXPECT_EQ(panel()->frame(), (PanelFrame{(1440 - 280) / 2.0, (900 - 260) / 2.0, 280, 260}));
-}
-
 TEST_F(VectorscopeFixture, HidingAPinnedPanelKeepsItAndHidingAnUnpinnedOneClosesIt) {
     manager->openVectorscope();
     FakePanel* pinned = panel();
@@ -141,6 +137,9 @@ TEST_F(VectorscopeFixture, HidingAPinnedPanelKeepsItAndHidingAnUnpinnedOneCloses
     EXPECT_TRUE(manager->hasPanel());
     EXPECT_FALSE(manager->isVisible());
     EXPECT_TRUE(store.boolValue(keys::kShowVectorscope).value_or(false)) << "a pinned panel comes back";
+    VectorscopeManager restored(store);
+    EXPECT_TRUE(restored.isVisible());
+    EXPECT_TRUE(restored.isPinned());
 
     manager->setIsPinned(false);
     manager->showEmptyVectorscope();
@@ -161,13 +160,6 @@ TEST_F(VectorscopeFixture, TheUserClosingThePanelTellsTheMainWindow) {
     EXPECT_FALSE(manager->isPinned());
     EXPECT_FALSE(manager->hasPanel());
     EXPECT_FALSE(store.boolValue(keys::kShowVectorscope).value_or(true));
-}
-
-TEST_F(VectorscopeFixture, StartsVisibleAndPinnedWhenTheToggleWasStoredOn) {
-    store.setBool(keys::kShowVectorscope, true);
-    VectorscopeManager restored(store);
-    EXPECT_TRUE(restored.isVisible());
-    EXPECT_TRUE(restored.isPinned());
 }
 
 }  // namespace

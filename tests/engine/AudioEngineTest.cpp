@@ -5,33 +5,20 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
-#include <fstream>
 #include <mutex>
-#include <random>
 #include <vector>
 
 #include "engine/StereoStages.h"
 #include "platform/ProgressUpdater.h"
-#include "support/TestAudio.h"
+#include "EngineTestSupport.h"
 
-namespace korvanta {
+namespace korvanta::test {
 namespace {
 
-using test::ScratchFolder;
-using test::Signal;
-
-std::shared_ptr<PcmBuffer> makeBuffer(const Signal& s) {
-    std::shared_ptr<PcmBuffer> b = PcmBuffer::allocate({s.sampleRate, s.channelCount()}, uint32_t(s.frameCount()));
-    b->setFrameLength(uint32_t(s.frameCount()));
-    for (int c = 0; c < s.channelCount(); ++c) std::copy(s.channels[size_t(c)].begin(), s.channels[size_t(c)].end(), b->channel(c));
-    return b;
-}
-
-std::vector<float> channelOf(const PcmBuffer& b, int c) { return {b.channel(c), b.channel(c) + b.frameLength()}; }
-
-EQSettings enabledFlat() {
-    EQSettings s;
-    s.isEnabled = true;
+// An enabled record with the given band gains.
+EQSettings enabled(std::initializer_list<std::pair<size_t, float>> gains = {}) {
+    EQSettings s{.isEnabled = true};
+    for (auto [band, gain] : gains) s.bands[band].gain = gain;
     return s;
 }
 
@@ -48,39 +35,30 @@ void filterReference(const EQSettings& s, float rate, std::vector<FilterState>& 
 
 TEST(AudioEngineBuffer, ReturnsTheVerySameBufferWhenThereIsNothingToDo) {
     AudioEngine engine;
-    const auto input = makeBuffer(test::makeNoise(44100, 2, 0.05, 0.5f, 1));
+    const auto input = makeBuffer(makeNoise(44100, 2, 0.05, 0.5f, 1));
     const auto before = channelOf(*input, 0);
 
-    EQSettings disabled;
-    disabled.isEnabled = false;
-    disabled.masterGain = 6.0f;
+    EQSettings disabled{.isEnabled = false, .masterGain = 6.0f, .stereoEnhancementEnabled = true, .stereoWidth = 2.0f};
     disabled.bands[3].gain = 8.0f;
-    disabled.stereoEnhancementEnabled = true;
-    disabled.stereoWidth = 2.0f;
     EXPECT_EQ(engine.processAudioBuffer(input, disabled, true, true).get(), input.get())
         << "a disabled record leaves audio alone, gain, bands, width and soft clip included";
 
-    EQSettings idle = enabledFlat();
+    EQSettings idle{.isEnabled = true, .masterGain = 0.005f, .stereoEnhancementEnabled = true, .stereoWidth = 1.0f,
+                    .midEnhancementEnabled = true, .midAmount = 1.01f};
     for (auto& band : idle.bands) band.gain = 0.1f;
     idle.bands[0].gain = -0.1f;
-    idle.masterGain = 0.005f;
-    idle.stereoEnhancementEnabled = true;
-    idle.stereoWidth = 1.0f;
-    idle.midEnhancementEnabled = true;
-    idle.midAmount = 1.01f;
     EXPECT_EQ(engine.processAudioBuffer(input, idle, true, false).get(), input.get())
         << "gains within ±0.1 dB, width 1.0, mid within 0.01 and gain within 0.01 dB do nothing";
-    EXPECT_EQ(engine.processAudioBuffer(nullptr, enabledFlat(), true, true), nullptr);
+    EXPECT_EQ(engine.processAudioBuffer(nullptr, enabled(), true, true), nullptr);
     EXPECT_EQ(channelOf(*input, 0), before) << "the input is never written to";
 }
 
 TEST(AudioEngineBuffer, AnyActiveStageMakesANewBufferOfTheSameShape) {
-    struct Case {
+    const struct {
         const char* what;
         std::function<void(EQSettings&)> set;
         bool softClip;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"band gain 0.11 dB", [](EQSettings& s) { s.bands[5].gain = 0.11f; }, false},
         {"band cut −0.11 dB", [](EQSettings& s) { s.bands[0].gain = -0.11f; }, false},
         {"width 1.02", [](EQSettings& s) { s.stereoEnhancementEnabled = true; s.stereoWidth = 1.02f; }, false},
@@ -88,12 +66,11 @@ TEST(AudioEngineBuffer, AnyActiveStageMakesANewBufferOfTheSameShape) {
         {"master gain 0.02 dB", [](EQSettings& s) { s.masterGain = 0.02f; }, false},
         {"soft clip alone", [](EQSettings&) {}, true},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         AudioEngine engine;
-        auto input = PcmBuffer::allocate({48000, 2}, 600);
-        input->setFrameLength(500);
-        std::shared_ptr<PcmBuffer> shared = std::move(input);
-        EQSettings s = enabledFlat();
+        std::shared_ptr<PcmBuffer> shared = PcmBuffer::allocate({48000, 2}, 600);
+        shared->setFrameLength(500);
+        EQSettings s = enabled();
         c.set(s);
         const auto out = engine.processAudioBuffer(shared, s, true, c.softClip);
         ASSERT_NE(out.get(), shared.get()) << c.what << " is something to do";
@@ -105,20 +82,13 @@ TEST(AudioEngineBuffer, AnyActiveStageMakesANewBufferOfTheSameShape) {
 
 TEST(AudioEngineBuffer, RunsTheChainInItsOrder) {
     // Width, bands, mid, gain and soft clip do not commute, so only the right order matches.
-    const Signal in = test::makeSignal(44100, 2, 4096, [](int c, size_t i) {
+    const Signal in = makeSignal(44100, 2, 4096, [](int c, size_t i) {
         return 0.6f * float(std::sin(0.05 * double(i) * (c + 1))) + (c ? 0.1f : -0.2f);
     });
-    EQSettings s = enabledFlat();
-    s.bands[2].gain = 6.0f;
-    s.bands[7].gain = -4.5f;
-    s.stereoEnhancementEnabled = true;
-    s.stereoWidth = 1.7f;
-    s.midEnhancementEnabled = true;
-    s.midAmount = 1.4f;
-    s.masterGain = 5.0f;
-
-    AudioEngine engine;
-    const auto out = engine.processAudioBuffer(makeBuffer(in), s, false, true);
+    EQSettings s{.isEnabled = true, .masterGain = 5.0f, .stereoEnhancementEnabled = true, .stereoWidth = 1.7f,
+                 .midEnhancementEnabled = true, .midAmount = 1.4f};
+    s.bands[2].gain = 6.0f, s.bands[7].gain = -4.5f;
+    const auto out = AudioEngine().processAudioBuffer(makeBuffer(in), s, false, true);
 
     auto expected = makeBuffer(in);
     applyStereoWidth(*expected, 44100.0f, 1.7f);
@@ -135,40 +105,31 @@ TEST(AudioEngineBuffer, RunsTheChainInItsOrder) {
 }
 
 TEST(AudioEngineBands, FiltersOnlyTheFirst27BandsAndSkipsGainsOfATenth) {
-    const Signal in = test::makeNoise(44100, 1, 0.2, 0.5f, 11);
-    EQSettings many = enabledFlat();
-    many.bands.clear();
-    for (int b = 0; b < 28; ++b) many.bands.push_back({40.0f * float(b + 1), b % 2 ? 3.0f : -3.0f, EQBandType::peaking, 2.0f});
-    EQSettings first27 = many;
-    first27.bands.resize(27);
-    EQSettings tenth = first27;
+    const Signal in = makeNoise(44100, 1, 0.2, 0.5f, 11);
+    AudioEngine engine;
+    const auto run = [&](const EQSettings& s) {
+        return channelOf(*engine.processAudioBuffer(makeBuffer(in), s, false, false), 0);
+    };
+    EQSettings first27{.bands = {}, .isEnabled = true};
+    for (int b = 0; b < 27; ++b) {
+        first27.bands.push_back({40.0f * float(b + 1), b % 2 ? 3.0f : -3.0f, EQBandType::peaking, 2.0f});
+    }
+    EQSettings many = first27, tenth = first27, without4 = first27;
+    many.bands.push_back({40.0f * 28, 3.0f, EQBandType::peaking, 2.0f});
+    EXPECT_EQ(run(many), run(first27)) << "band 28 is never filtered";
+
     tenth.bands.push_back({100.0f, 0.1f, EQBandType::peaking, 1.0f});  // at position 27 anyway
     tenth.bands[4].gain = 0.1f;
-    EQSettings without4 = first27;
     without4.bands[4].gain = 0.0f;
-
-    AudioEngine engine;
-    const auto all = engine.processAudioBuffer(makeBuffer(in), many, false, false);
-    const auto cut = engine.processAudioBuffer(makeBuffer(in), first27, false, false);
-    EXPECT_EQ(channelOf(*all, 0), channelOf(*cut, 0)) << "band 28 is never filtered";
-
-    const auto skipped = engine.processAudioBuffer(makeBuffer(in), tenth, false, false);
-    const auto reference = engine.processAudioBuffer(makeBuffer(in), without4, false, false);
-    EXPECT_EQ(channelOf(*skipped, 0), channelOf(*reference, 0)) << "a band at exactly 0.1 dB is skipped";
-
+    EXPECT_EQ(run(tenth), run(without4)) << "a band at exactly 0.1 dB is skipped";
     tenth.bands[4].gain = 0.11f;
-    const auto filtered = engine.processAudioBuffer(makeBuffer(in), tenth, false, false);
-    EXPECT_NE(channelOf(*filtered, 0), channelOf(*reference, 0)) << "0.11 dB is filtered";
+    EXPECT_NE(run(tenth), run(without4)) << "0.11 dB is filtered";
 }
 
 TEST(AudioEngineBands, SharesSlotOneAmongChannelsOneToFiveInTurn) {
-    const Signal in = test::makeNoise(44100, 6, 0.02, 0.5f, 3);
-    EQSettings s = enabledFlat();
-    s.bands[6].gain = 7.0f;
-    s.bands[9].gain = -5.0f;
-
-    AudioEngine engine;
-    const auto out = engine.processAudioBuffer(makeBuffer(in), s, false, false);
+    const Signal in = makeNoise(44100, 6, 0.02, 0.5f, 3);
+    const EQSettings s = enabled({{6, 7.0f}, {9, -5.0f}});
+    const auto out = AudioEngine().processAudioBuffer(makeBuffer(in), s, false, false);
 
     std::vector<FilterState> slot0, slot1;
     std::vector<float> ch0 = in.channels[0];
@@ -182,67 +143,52 @@ TEST(AudioEngineBands, SharesSlotOneAmongChannelsOneToFiveInTurn) {
 }
 
 TEST(AudioEngineBands, KeepStateCarriesHistoriesAndItsAbsenceResetsThem) {
-    const Signal in = test::makeNoise(44100, 2, 0.05, 0.5f, 8);
-    EQSettings s = enabledFlat();
-    s.bands[1].gain = 9.0f;
-
+    const Signal in = makeNoise(44100, 2, 0.05, 0.5f, 8);
+    const EQSettings s = enabled({{1, 9.0f}});
     AudioEngine engine;
-    const auto fresh = channelOf(*engine.processAudioBuffer(makeBuffer(in), s, false, false), 1);
-    const auto carried = channelOf(*engine.processAudioBuffer(makeBuffer(in), s, true, false), 1);
-    const auto reset = channelOf(*engine.processAudioBuffer(makeBuffer(in), s, false, false), 1);
-    EXPECT_NE(carried, fresh) << "keep-state continues from the previous buffer's history";
-    EXPECT_EQ(reset, fresh) << "without keep-state every call starts from zeroed histories";
-
-    engine.processAudioBuffer(makeBuffer(in), s, true, false);
+    const auto run = [&](bool keepState) {
+        return channelOf(*engine.processAudioBuffer(makeBuffer(in), s, keepState, false), 1);
+    };
+    const auto fresh = run(false);
+    EXPECT_NE(run(true), fresh) << "keep-state continues from the previous buffer's history";
+    EXPECT_EQ(run(false), fresh) << "without keep-state every call starts from zeroed histories";
+    run(true);
     engine.resetFilterStates();
-    EXPECT_EQ(channelOf(*engine.processAudioBuffer(makeBuffer(in), s, true, false), 1), fresh)
-        << "resetFilterStates zeroes the histories";
+    EXPECT_EQ(run(true), fresh) << "resetFilterStates zeroes the histories";
 }
 
-// Progress values as the updater delivers them.
-class ProgressLog {
-public:
-    ProgressLog() : updater_(ProgressUpdater::create([this](double p) { add(p); })) {}
-    ProgressUpdater* updater() { return updater_.get(); }
+// Progress values as the updater delivers them, on its own executor.
+struct ProgressLog {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<double> values;
+    std::shared_ptr<ProgressUpdater> updater = ProgressUpdater::create([this](double p) {
+        std::lock_guard lock(mutex);
+        values.push_back(p);
+        changed.notify_all();
+    });
     // Waits until `last` has been delivered (values arrive in order) and returns all values.
     std::vector<double> until(double last) {
-        std::unique_lock lock(mutex_);
-        changed_.wait_for(lock, std::chrono::seconds(10),
-                          [&] { return !values_.empty() && values_.back() >= last; });
-        return values_;
+        std::unique_lock lock(mutex);
+        changed.wait_for(lock, std::chrono::seconds(10), [&] { return !values.empty() && values.back() >= last; });
+        return values;
     }
-
-private:
-    void add(double p) {
-        std::lock_guard lock(mutex_);
-        values_.push_back(p);
-        changed_.notify_all();
-    }
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<double> values_;
-    std::shared_ptr<ProgressUpdater> updater_;
 };
 
 TEST(AudioEngineFile, RendersInChunksExactlyAsOnePieceAndReportsUpTo95Percent) {
     ScratchFolder folder;
-    const Signal in = test::makeNoise(44100, 2, 100000.0 / 44100, 0.5f, 21);  // 3 chunks and a bit
-    test::writeWav(folder / "in.wav", in);
-    EQSettings s = enabledFlat();
-    s.bands[0].gain = 4.0f;
-    s.bands[6].gain = -6.0f;
-    s.bands[11].gain = 3.0f;
-    s.midEnhancementEnabled = true;
-    s.midAmount = 1.3f;
-    s.masterGain = -2.0f;
+    const Signal in = makeNoise(44100, 2, 100000.0 / 44100, 0.5f, 21);  // 3 chunks and a bit
+    writeWav(folder / "in.wav", in);
+    EQSettings s{.isEnabled = true, .masterGain = -2.0f, .midEnhancementEnabled = true, .midAmount = 1.3f};
+    s.bands[0].gain = 4.0f, s.bands[6].gain = -6.0f, s.bands[11].gain = 3.0f;
 
     AudioEngine engine;
     engine.processAudioBuffer(makeBuffer(in), s, true, false);  // leaves histories behind
     ProgressLog log;
-    const Status status = engine.processAudioFile(folder / "in.wav", folder / "out.wav", s, log.updater());
+    const Status status = engine.processAudioFile(folder / "in.wav", folder / "out.wav", s, log.updater.get());
     ASSERT_TRUE(status.ok()) << status.error().description();
 
-    const Signal out = test::readAll(folder / "out.wav");
+    const Signal out = readAll(folder / "out.wav");
     const auto whole = engine.processAudioBuffer(makeBuffer(in), s, false, false);
     ASSERT_EQ(out.frameCount(), in.frameCount());
     for (int c = 0; c < 2; ++c) {
@@ -258,34 +204,29 @@ TEST(AudioEngineFile, RendersInChunksExactlyAsOnePieceAndReportsUpTo95Percent) {
 
 TEST(AudioEngineFile, AnEmptyInputGivesAnEmptyFloatWavAndNoProgress) {
     ScratchFolder folder;
-    test::writeWav(folder / "empty.wav", test::makeSignal(44100, 2, 0, [](int, size_t) { return 0.0f; }));
-    EQSettings s = enabledFlat();
-    s.masterGain = 3.0f;
+    writeWav(folder / "empty.wav", makeSignal(44100, 2, 0, [](int, size_t) { return 0.0f; }));
     ProgressLog log;
-    AudioEngine engine;
-    ASSERT_TRUE(engine.processAudioFile(folder / "empty.wav", folder / "out.wav", s, log.updater()).ok());
-    EXPECT_EQ(test::readAll(folder / "out.wav").frameCount(), 0u);
-    int status = 0;
-    const std::string format = test::runCommand(
-        "ffprobe -v error -show_entries stream=sample_fmt,channels -of csv=p=0 " +
-            test::shellQuote((folder / "out.wav").string()), &status);
-    EXPECT_EQ(format.substr(0, 5), "flt,2") << "a 32-bit float WAV with the input's channels";
-    log.updater()->update(0.5);  // delivered in order: anything queued before would come first
+    ASSERT_TRUE(AudioEngine().processAudioFile(folder / "empty.wav", folder / "out.wav",
+                                               {.isEnabled = true, .masterGain = 3.0f}, log.updater.get()).ok());
+    EXPECT_EQ(readAll(folder / "out.wav").frameCount(), 0u);
+    EXPECT_EQ(probeStream(folder / "out.wav", "sample_fmt,channels"), "flt,2")
+        << "a 32-bit float WAV with the input's channels";
+    log.updater.get()->update(0.5);  // delivered in order: anything queued before would come first
     EXPECT_EQ(log.until(0.5), std::vector<double>{0.5}) << "no progress for an empty file";
 }
 
 TEST(AudioEngineFile, PassesOnOpenAndCreateErrors) {
     ScratchFolder folder;
     AudioEngine engine;
-    const Status missing = engine.processAudioFile(folder / "nope.wav", folder / "out.wav", enabledFlat(), nullptr);
+    const Status missing = engine.processAudioFile(folder / "nope.wav", folder / "out.wav", enabled(), nullptr);
     ASSERT_FALSE(missing.ok());
     EXPECT_TRUE(missing.error().is(errc::kAudioFile, errc::kNoSuchFile));
 
-    test::writeWav(folder / "in.wav", test::makeSine(8000, 1, 0.1, 440, 0.5f));
-    const Status noFolder = engine.processAudioFile(folder / "in.wav", folder / "no" / "out.wav", enabledFlat(), nullptr);
+    writeWav(folder / "in.wav", makeSine(8000, 1, 0.1, 440, 0.5f));
+    const Status noFolder = engine.processAudioFile(folder / "in.wav", folder / "no" / "out.wav", enabled(), nullptr);
     ASSERT_FALSE(noFolder.ok()) << "the output's folder is not created here";
     EXPECT_TRUE(noFolder.error().is(errc::kAudioFile, errc::kWriteFailed));
 }
 
 }  // namespace
-}  // namespace korvanta
+}  // namespace korvanta::test

@@ -13,8 +13,7 @@ namespace {
 
 // y[n] = (b0·x[n] + b1·x[n−1] + b2·x[n−2] − a1·y[n−1] − a2·y[n−2]) / a0 in double, missing
 // coefficients zero.
-std::vector<double> naiveBiquad(const std::vector<float>& x, std::vector<double> b,
-                                std::vector<double> a) {
+std::vector<double> naiveBiquad(const std::vector<float>& x, std::vector<double> b, std::vector<double> a) {
     b.resize(3, 0.0);
     a.resize(3, 0.0);
     std::vector<double> y(x.size());
@@ -28,18 +27,16 @@ std::vector<double> naiveBiquad(const std::vector<float>& x, std::vector<double>
 
 TEST(BiquadOverArray, MatchesPlainRecursionWithUnnormalisedAndMissingCoefficients) {
     const std::vector<float> x = makeNoise(48000, 1, 0.05, 0.8f, 3).channels[0];
-    struct Case {
+    const struct {
         std::vector<float> b, a;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {{0.5f, 0.2f, -0.1f}, {2.0f, -0.5f, 0.25f}},  // a0 ≠ 1: everything is divided by it
         {{1.0f}, {2.0f, 0.4f}},                       // b1, b2 and a2 missing: zero
         {{0.3f, -0.6f, 0.3f}, {1.0f, -1.6f, 0.7f}},   // a resonant section
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         const std::vector<float> y = biquadOverArray(x, c.b, c.a);
-        const std::vector<double> ref = naiveBiquad(x, {c.b.begin(), c.b.end()},
-                                                    {c.a.begin(), c.a.end()});
+        const std::vector<double> ref = naiveBiquad(x, {c.b.begin(), c.b.end()}, {c.a.begin(), c.a.end()});
         ASSERT_EQ(y.size(), x.size());  // a new array of the input's length
         for (size_t n = 0; n < x.size(); ++n) {
             // Single-precision rounding only; a wrong sign or a missed division is off by far more.
@@ -49,11 +46,10 @@ TEST(BiquadOverArray, MatchesPlainRecursionWithUnnormalisedAndMissingCoefficient
 }
 
 TEST(BiquadPeaking, PeaksAtItsGainAndLeavesDistantFrequenciesAlone) {
-    struct Case {
+    const struct {
         float frequency, gainDb, q, sampleRate;
-    };
-    const Case cases[] = {{1000, 6, 1, 44100}, {60, -9, 0.7f, 48000}, {12000, 3.5f, 2, 96000}};
-    for (const Case& c : cases) {
+    } cases[] = {{1000, 6, 1, 44100}, {60, -9, 0.7f, 48000}, {12000, 3.5f, 2, 96000}};
+    for (const auto& c : cases) {
         const auto k = BiquadCoefficients::peaking(c.frequency, c.gainDb, c.q, c.sampleRate);
         // The cookbook peaking filter has exactly `gain` at its centre and 0 dB at DC.
         EXPECT_NEAR(k.magnitudeDb(c.frequency, c.sampleRate), c.gainDb, 1e-3) << c.frequency;

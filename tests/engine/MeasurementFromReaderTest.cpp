@@ -20,12 +20,11 @@ bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 // reader's position beforehand: the figures are the path versions', bit for bit.
 TEST(MeasurementFromReader, GivesThePathVersionsFiguresWhereverTheReaderStands) {
     test::ScratchFolder scratch;
-    struct Case {
+    const struct {
         const char* name;
         double seconds;
-    };
-    const Case cases[] = {{"short", 7.0}, {"longer than the window", 130.0}};
-    for (const Case& c : cases) {
+    } cases[] = {{"short", 7.0}, {"longer than the window", 130.0}};
+    for (const auto& c : cases) {
         const fs::path path = scratch.path() / (std::string(c.name) + ".wav");
         // A pulse every 0.5 s (120 BPM) whose loudness changes along the song.
         test::writeWav(path, test::makeSignal(8000.0, 2, size_t(8000 * c.seconds), [](int ch, size_t i) {
@@ -39,37 +38,32 @@ TEST(MeasurementFromReader, GivesThePathVersionsFiguresWhereverTheReaderStands) 
         auto expectedTempo = BPMAnalyzer::detectTempo(path);
         ASSERT_TRUE(expectedTempo.ok()) << c.name;
 
+        const auto expectPathFigures = [&](const std::string& where, const Result<AudioStats>& stats,
+                                           const std::function<Result<int>()>& detectTempo) {
+            ASSERT_TRUE(stats.ok()) << where;
+            EXPECT_TRUE(sameBits(stats->lufs, expected->lufs)) << where << ": " << stats->lufs << " vs " << expected->lufs;
+            EXPECT_TRUE(sameBits(stats->peak, expected->peak)) << where;
+            EXPECT_TRUE(sameBits(stats->rms, expected->rms)) << where;
+            BPMAnalyzer::clearCache();
+            auto tempo = detectTempo();
+            ASSERT_TRUE(tempo.ok()) << where;
+            EXPECT_EQ(tempo.value(), expectedTempo.value()) << where;
+        };
         auto file = AudioFileReader::open(path);
         ASSERT_TRUE(file.ok());
         auto decoded = decodeIntoMemory(path, UINT64_MAX, {});
         ASSERT_TRUE(decoded.ok());
         auto memory = readerOverMemory(decoded.value(), path);
         for (AudioFileReader* reader : {file.value().get(), memory.get()}) {
-            const std::string where = std::string(c.name) + (reader == memory.get() ? " in memory" : " file");
             reader->setFramePosition(12345);  // the measurements choose their own start
-            auto stats = analyzeAudioFile(*reader);
-            ASSERT_TRUE(stats.ok()) << where;
-            EXPECT_TRUE(sameBits(stats->lufs, expected->lufs)) << where << ": " << stats->lufs << " vs " << expected->lufs;
-            EXPECT_TRUE(sameBits(stats->peak, expected->peak)) << where;
-            EXPECT_TRUE(sameBits(stats->rms, expected->rms)) << where;
-
-            BPMAnalyzer::clearCache();
-            reader->setFramePosition(12345);
-            auto tempo = BPMAnalyzer::detectTempo(*reader, path.string());
-            ASSERT_TRUE(tempo.ok()) << where;
-            EXPECT_EQ(tempo.value(), expectedTempo.value()) << where;
+            expectPathFigures(std::string(c.name) + (reader == memory.get() ? " in memory" : " file"),
+                              analyzeAudioFile(*reader), [&] {
+                                  reader->setFramePosition(12345);
+                                  return BPMAnalyzer::detectTempo(*reader, path.string());
+                              });
         }
-
-        // Measured in place, without a reader.
-        auto inPlace = analyzeAudioFile(*decoded.value());
-        ASSERT_TRUE(inPlace.ok()) << c.name;
-        EXPECT_TRUE(sameBits(inPlace->lufs, expected->lufs)) << c.name << " in place";
-        EXPECT_TRUE(sameBits(inPlace->peak, expected->peak)) << c.name << " in place";
-        EXPECT_TRUE(sameBits(inPlace->rms, expected->rms)) << c.name << " in place";
-        BPMAnalyzer::clearCache();
-        auto tempoInPlace = BPMAnalyzer::detectTempo(*decoded.value(), path.string());
-        ASSERT_TRUE(tempoInPlace.ok()) << c.name;
-        EXPECT_EQ(tempoInPlace.value(), expectedTempo.value()) << c.name << " in place";
+        expectPathFigures(std::string(c.name) + " in place, without a reader", analyzeAudioFile(*decoded.value()),
+                          [&] { return BPMAnalyzer::detectTempo(*decoded.value(), path.string()); });
     }
 }
 

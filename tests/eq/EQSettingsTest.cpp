@@ -4,7 +4,7 @@
 
 #include <bit>
 #include <cmath>
-#include <cstring>
+#include <functional>
 #include <limits>
 #include <random>
 
@@ -16,66 +16,47 @@ namespace {
 using nlohmann::json;
 
 EQSettings awkwardRecord() {
-    EQSettings s;
+    EQSettings s{.isEnabled = true, .masterGain = -2.7f, .stereoEnhancementEnabled = true, .stereoWidth = 1.37f,
+                 .midEnhancementEnabled = true, .midAmount = 1.9999999f, .isAutoReferenceMode = true};
     const float gains[] = {0.1f, -0.1f, 1e-7f, -9.99f, 10.0f, -10.0f,
                            3.3333333f, 0.3f, 1.0f / 3.0f, -0.0f, 7.05f, 2.675f};
     for (size_t i = 0; i < s.bands.size(); ++i) s.bands[i].gain = gains[i];
-    s.isEnabled = true;
-    s.masterGain = -2.7f;
-    s.stereoEnhancementEnabled = true;
-    s.stereoWidth = 1.37f;
-    s.midEnhancementEnabled = true;
-    s.midAmount = 1.9999999f;
-    s.isAutoReferenceMode = true;
     return s;
 }
 
 std::string bytesToText(const Bytes& b) { return std::string(b.begin(), b.end()); }
 
 TEST(EQSettings, DefaultRecordMatchesTheBandTable) {
-    struct Row {
-        float frequency, q;
-    };
-    const Row table[] = {{32, 0.7f},    {63, 0.8f},    {125, 0.9f},  {250, 1.0f},
-                         {500, 1.0f},   {1000, 1.0f},  {2000, 1.0f}, {4000, 1.0f},
-                         {8000, 0.9f},  {12000, 0.8f}, {16000, 0.7f}, {20000, 0.6f}};
+    // Disabled, flat, and a width and mid amount of 1.0, which change nothing.
+    EQSettings expected{.bands = {}, .isEnabled = false, .masterGain = 0.0f, .stereoEnhancementEnabled = false,
+                        .stereoWidth = 1.0f, .midEnhancementEnabled = false, .midAmount = 1.0f,
+                        .isAutoReferenceMode = false};
+    const float table[][2] = {{32, 0.7f},   {63, 0.8f},   {125, 0.9f},   {250, 1.0f},   {500, 1.0f},   {1000, 1.0f},
+                              {2000, 1.0f}, {4000, 1.0f}, {8000, 0.9f}, {12000, 0.8f}, {16000, 0.7f}, {20000, 0.6f}};
+    for (auto [frequency, q] : table) expected.bands.push_back({frequency, 0.0f, EQBandType::peaking, q});
     const EQSettings s;
     ASSERT_EQ(s.bands.size(), 12u);
     for (size_t i = 0; i < 12; ++i) {
-        SCOPED_TRACE("band " + std::to_string(i + 1));
-        EXPECT_EQ(s.bands[i].frequency, table[i].frequency);
-        EXPECT_EQ(s.bands[i].q, table[i].q);
-        EXPECT_EQ(s.bands[i].gain, 0.0f) << "every default band is flat";
-        EXPECT_EQ(s.bands[i].type, EQBandType::peaking);
+        EXPECT_EQ(s.bands[i], expected.bands[i]) << "band " << i + 1 << ": " << s.bands[i].frequency << " Hz, gain "
+                                                 << s.bands[i].gain << ", Q " << s.bands[i].q;
     }
-    EXPECT_FALSE(s.isEnabled);
-    EXPECT_EQ(s.masterGain, 0.0f);
-    EXPECT_FALSE(s.stereoEnhancementEnabled);
-    EXPECT_EQ(s.stereoWidth, 1.0f) << "1.0 leaves the stereo image unchanged";
-    EXPECT_FALSE(s.midEnhancementEnabled);
-    EXPECT_EQ(s.midAmount, 1.0f) << "1.0 leaves the centre unchanged";
-    EXPECT_FALSE(s.isAutoReferenceMode);
+    EXPECT_EQ(s, expected) << "the flags, master gain, width or mid amount differ";
 }
 
 TEST(EQSettings, JsonHasExactlyTheDocumentedKeysAndKinds) {
     const json j = json::parse(encodeEQSettings(awkwardRecord()));
     ASSERT_TRUE(j.is_object());
-    EXPECT_EQ(j.size(), 8u) << "no extra keys beyond the eight of the record";
-    for (const char* key : {"isEnabled", "stereoEnhancementEnabled", "midEnhancementEnabled",
-                            "isAutoReferenceMode"}) {
+    EXPECT_EQ(j.size(), 8u) << "no keys beyond the eight of the record";
+    for (const char* key : {"isEnabled", "stereoEnhancementEnabled", "midEnhancementEnabled", "isAutoReferenceMode"}) {
         EXPECT_TRUE(j.at(key).is_boolean()) << key << " is a flag";
     }
-    for (const char* key : {"masterGain", "stereoWidth", "midAmount"}) {
-        EXPECT_TRUE(j.at(key).is_number()) << key << " is a float";
-    }
+    for (const char* key : {"masterGain", "stereoWidth", "midAmount"}) EXPECT_TRUE(j.at(key).is_number()) << key;
     ASSERT_TRUE(j.at("bands").is_array());
     ASSERT_EQ(j.at("bands").size(), 12u);
     for (const auto& band : j.at("bands")) {
         EXPECT_EQ(band.size(), 4u);
         EXPECT_EQ(band.at("type"), "Peaking");
-        EXPECT_TRUE(band.at("frequency").is_number());
-        EXPECT_TRUE(band.at("gain").is_number());
-        EXPECT_TRUE(band.at("q").is_number());
+        for (const char* key : {"frequency", "gain", "q"}) EXPECT_TRUE(band.at(key).is_number()) << key;
     }
 }
 
@@ -99,18 +80,19 @@ TEST(EQSettings, EveryFiniteFloatReadsBackBitForBit) {
     // Random bit patterns cover subnormals, extremes and values whose shortest decimal form is
     // far from obvious; each must read back as exactly the same 32-bit value.
     std::mt19937 rng(20240611);
-    size_t checked = 0;
+    const auto finite = [&] {
+        float x;
+        do {
+            x = std::bit_cast<float>(static_cast<uint32_t>(rng()));
+        } while (!std::isfinite(x));
+        return x;
+    };
     for (int record = 0; record < 60; ++record) {
         EQSettings s;
         s.bands.clear();
         while (s.bands.size() < 1000) {
-            float v[3];
-            for (float& x : v) {
-                do {
-                    x = std::bit_cast<float>(static_cast<uint32_t>(rng()));
-                } while (!std::isfinite(x));
-            }
-            s.bands.push_back({v[0], v[1], EQBandType::peaking, v[2]});
+            const float frequency = finite(), gain = finite();
+            s.bands.push_back({frequency, gain, EQBandType::peaking, finite()});
         }
         s.bands.push_back({std::numeric_limits<float>::max(), std::numeric_limits<float>::lowest(),
                            EQBandType::peaking, std::numeric_limits<float>::denorm_min()});
@@ -120,24 +102,21 @@ TEST(EQSettings, EveryFiniteFloatReadsBackBitForBit) {
         for (size_t i = 0; i < s.bands.size(); ++i) {
             const auto& a = s.bands[i];
             const auto& b = back->bands[i];
-            ASSERT_EQ(std::bit_cast<uint32_t>(a.frequency), std::bit_cast<uint32_t>(b.frequency)) << a.frequency;
-            ASSERT_EQ(std::bit_cast<uint32_t>(a.gain), std::bit_cast<uint32_t>(b.gain)) << a.gain;
-            ASSERT_EQ(std::bit_cast<uint32_t>(a.q), std::bit_cast<uint32_t>(b.q)) << a.q;
-            checked += 3;
+            for (auto [x, y] : {std::pair{a.frequency, b.frequency}, {a.gain, b.gain}, {a.q, b.q}}) {
+                ASSERT_EQ(std::bit_cast<uint32_t>(x), std::bit_cast<uint32_t>(y)) << x;
+            }
         }
     }
-    EXPECT_GE(checked, 180000u);
 }
 
 // A valid encoded record as a JSON tree, for the strictness table below to break.
 json validTree() { return json::parse(encodeEQSettings(awkwardRecord())); }
 
 TEST(EQSettings, DecodingIsStrict) {
-    struct Case {
+    const struct {
         const char* why;
         std::function<void(json&)> damage;
-    };
-    const std::vector<Case> cases = {
+    } cases[] = {
         {"missing isAutoReferenceMode", [](json& j) { j.erase("isAutoReferenceMode"); }},
         {"missing bands", [](json& j) { j.erase("bands"); }},
         {"missing masterGain", [](json& j) { j.erase("masterGain"); }},
@@ -178,19 +157,13 @@ TEST(EQSettings, DecodingAcceptsWhatTheFormLeavesFree) {
         "bands": [{"q": 1, "type": "Peaking", "gain": 4, "frequency": 440}]})";
     auto decoded = decodeEQSettings(text);
     ASSERT_TRUE(decoded.ok()) << decoded.error().description();
-    EQSettings expected;
-    expected.bands = {{440.0f, 4.0f, EQBandType::peaking, 1.0f}};
-    expected.isEnabled = true;
-    expected.masterGain = -3.0f;
-    expected.midEnhancementEnabled = true;
-    expected.midAmount = 2.0f;
-    EXPECT_EQ(decoded.value(), expected);
+    EXPECT_EQ(decoded.value(), (EQSettings{.bands = {{440.0f, 4.0f, EQBandType::peaking, 1.0f}}, .isEnabled = true,
+                                           .masterGain = -3.0f, .midEnhancementEnabled = true, .midAmount = 2.0f}));
 }
 
 TEST(EQSettings, SaveAndLoadThroughThePreferencesStore) {
     MemoryPreferences store;
-    EXPECT_EQ(loadEQSettings(kEQSettingsKey, store), EQSettings{})
-        << "a key never written loads as the default record";
+    EXPECT_EQ(loadEQSettings(kEQSettingsKey, store), EQSettings{}) << "a key never written loads as the default record";
 
     const EQSettings s = awkwardRecord();
     saveEQSettings(s, kActiveEQSettingsKey, store);
@@ -209,8 +182,7 @@ TEST(EQSettings, UndecodableStoredValuesLoadAsTheWholeDefaultRecord) {
     store.setBytes(kEQSettingsKey, Bytes(text.begin(), text.end()));
     EXPECT_EQ(loadEQSettings(kEQSettingsKey, store), EQSettings{})
         << "a missing flag discards the whole record, bands included";
-    EXPECT_EQ(bytesToText(*store.bytesValue(kEQSettingsKey)), text)
-        << "loading leaves the undecodable value in place";
+    EXPECT_EQ(bytesToText(*store.bytesValue(kEQSettingsKey)), text) << "loading leaves the undecodable value in place";
 
     store.setBool(kEQSettingsKey, true);
     EXPECT_EQ(loadEQSettings(kEQSettingsKey, store), EQSettings{}) << "a value that is not data";
