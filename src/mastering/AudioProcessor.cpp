@@ -151,7 +151,7 @@ public:
         ready_.notify_one();
     }
 
-    // Once the decoding has ended well: waits for the meter to catch up.
+    // Once the decoding has ended well: waits for the meter to catch up (any number of times).
     DeliveryFigures finish() {
         {
             std::lock_guard lock(mutex_);
@@ -215,8 +215,8 @@ public:
             // The delivery figures take the whole song: metered while it is decoded, they cost
             // next to no time.
             const AudioFormat format = reader.processingFormat();
-            std::optional<MeterBehindDecoder> meter;
-            if (measureDelivery) meter.emplace(format.channelCount, format.sampleRate);
+            std::unique_ptr<MeterBehindDecoder> meter;
+            if (measureDelivery) meter = std::make_unique<MeterBehindDecoder>(format.channelCount, format.sampleRate);
             DecodedChunk onChunk;
             if (meter) {
                 onChunk = [&meter](const std::shared_ptr<const DecodedAudio>& audio, const float* const* channels,
@@ -228,7 +228,8 @@ public:
                 // treat the missing frames as they always have.
                 if (!lossless || decoded.value()->length == reader.length()) {
                     source.memory_ = std::move(decoded).value();
-                    if (meter) source.delivery_ = meter->finish();
+                    // The meter may still be a chunk or two behind: it runs on beside what follows.
+                    source.meter_ = std::move(meter);
                     return source;
                 }
             } else if (decoded.error().is(errc::kApp, errc::kCancelled)) {
@@ -259,12 +260,13 @@ public:
         return analyzeAudioFile(*reader.value(), MeasurementScope::window);
     }
 
-    // The delivery figures metered while the song was decoded, if it was.
-    const std::optional<DeliveryFigures>& deliveryMetered() const { return delivery_; }
+    // Whether the song was metered as it was decoded; delivery() then only waits for that meter,
+    // and must be called from one thread at a time.
+    bool meteredWhileDecoded() const { return meter_ != nullptr; }
 
     // The whole song's true peak and LUFS (R128); unmeasured (NaN) ones when it cannot be read.
     DeliveryFigures delivery() const {
-        if (delivery_) return *delivery_;
+        if (meter_) return meter_->finish();
         if (memory_) {
             std::vector<const float*> channels;
             for (const auto& samples : memory_->channels) channels.push_back(samples.data());
@@ -289,7 +291,7 @@ private:
     fs::path input_;
     std::shared_ptr<const DecodedAudio> memory_;
     std::unique_ptr<DecodedCopy> copy_;
-    std::optional<DeliveryFigures> delivery_;
+    std::unique_ptr<MeterBehindDecoder> meter_;  // last: stops before the samples it reads go
 };
 
 // What is measured of a rendering as its chunks are written, quantised to the file's bit depth
@@ -529,7 +531,7 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
     // decoded, they are measured beside the tempo estimate and the passes, on a thread of their
     // own (joined before `source` goes).
     std::future<DeliveryFigures> originalDelivery;
-    if (measuresDelivery && !source->deliveryMetered()) {
+    if (measuresDelivery && !source->meteredWhileDecoded()) {
         const SongSource* song = &source.value();
         try {
             originalDelivery = std::async(std::launch::async, [song] { return song->delivery(); });
@@ -649,7 +651,7 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
     if (measuresDelivery && window && !accepted.hasDeliveryFigures()) window->addDelivery(accepted);
     AudioStats original = inputStats.value();
     if (originalDelivery.valid()) setDeliveryFigures(original, originalDelivery.get());
-    else if (source->deliveryMetered()) setDeliveryFigures(original, *source->deliveryMetered());
+    else if (source->meteredWhileDecoded()) setDeliveryFigures(original, source->delivery());
     progress.report(1.0);
     if (!fileExists(output)) {
         return Error{errc::kApp, errc::kFileMissing, "Output file was not created"};

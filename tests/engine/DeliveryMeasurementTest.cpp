@@ -115,6 +115,24 @@ TEST(TruePeak, OversamplesLessFrom176400Hz) {
     }
 }
 
+// Material well below the peak already found is not interpolated where it cannot beat it; a
+// burst shaped after the filter's second phase comes to Σ|h| ≈ 2.02 times its own samples, so a
+// 0.4 burst after a 0.8 click (in the other channel) must still read 0.809.
+TEST(TruePeak, AQuieterBurstThatBeatsThePeakFoundIsStillInterpolated) {
+    constexpr double kSecondPhase[] = {-0.0291748046875, 0.0292968750000, -0.0517578125000, 0.0891113281250,
+                                       -0.1665039062500, 0.4650878906250, 0.7797851562500, -0.2003173828125,
+                                       0.1015625000000,  -0.0582275390625, 0.0330810546875, -0.0189208984375};
+    constexpr size_t kBurstEnd = 10011;
+    const Signal s = makeSignal(44100, 2, 20000, [&](int c, size_t i) {
+        if (c == 0) return i == 100 ? 0.8f : 0.0f;
+        const size_t k = kBurstEnd - i;
+        return i <= kBurstEnd && k < 12 ? (kSecondPhase[k] < 0 ? -0.4f : 0.4f) : 0.0f;
+    });
+    double sum = 0.0;
+    for (double h : kSecondPhase) sum += std::fabs(h);
+    EXPECT_NEAR(std::pow(10.0, measure(s).truePeakDb / 20.0), 0.4 * sum, 1e-5);
+}
+
 TEST(DeliveryFigures, SilenceShortInputAndALoneClick) {
     // A lone full-scale click: the interpolation spreads it, the sample itself stays the peak.
     const Signal click = makeSignal(44100, 1, 1000, [](int, size_t i) { return i == 500 ? 1.0f : 0.0f; });
