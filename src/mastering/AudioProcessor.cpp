@@ -2,10 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <thread>
 #include <cmath>
 #include <future>
 #include <system_error>
@@ -19,6 +15,8 @@
 #include "engine/LoudnessMeasurement.h"
 #include "engine/LoudnessMeter.h"
 #include "engine/MasteringRenderer.h"
+#include "mastering/FollowingMeter.h"
+#include "mastering/WrittenPass.h"
 #include "platform/AudioFileReader.h"
 #include "platform/FileOperations.h"
 #include "platform/MemoryDecoder.h"
@@ -113,89 +111,6 @@ private:
     fs::path path_;
 };
 
-// Meters a song's delivery figures as it is being decoded, on a thread of its own that follows
-// the decoder chunk by chunk (the decoding itself keeps one core busy). Without a thread to spare
-// it meters each chunk as it is handed over.
-class MeterBehindDecoder {
-public:
-    MeterBehindDecoder(int channelCount, double sampleRate) {
-        meter_.prepare(channelCount, sampleRate);
-        try {
-            thread_ = std::thread([this] { run(); });
-        } catch (const std::system_error&) {
-        }
-    }
-    ~MeterBehindDecoder() {
-        {
-            std::lock_guard lock(mutex_);
-            abandoned_ = true;
-            closed_ = true;
-        }
-        ready_.notify_one();
-        if (thread_.joinable()) thread_.join();
-    }
-    MeterBehindDecoder(const MeterBehindDecoder&) = delete;
-    MeterBehindDecoder& operator=(const MeterBehindDecoder&) = delete;
-
-    // Decoding thread: `channels` stay valid while `audio` lives.
-    void feed(const std::shared_ptr<const DecodedAudio>& audio, const float* const* channels, uint32_t frames) {
-        const auto count = audio->channels.size();
-        if (!thread_.joinable()) {
-            meter_.process(channels, frames);
-            return;
-        }
-        {
-            std::lock_guard lock(mutex_);
-            chunks_.push_back(Chunk{audio, std::vector<const float*>(channels, channels + count), frames});
-        }
-        ready_.notify_one();
-    }
-
-    // Once the decoding has ended well: waits for the meter to catch up (any number of times).
-    DeliveryFigures finish() {
-        {
-            std::lock_guard lock(mutex_);
-            closed_ = true;
-        }
-        ready_.notify_one();
-        if (thread_.joinable()) thread_.join();
-        return meter_.figures();
-    }
-
-private:
-    struct Chunk {
-        std::shared_ptr<const DecodedAudio> audio;  // keeps the samples in place
-        std::vector<const float*> channels;
-        uint32_t frames;
-    };
-
-    void run() {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            ready_.wait(lock, [this] { return closed_ || !chunks_.empty(); });
-            if (abandoned_) {
-                chunks_.clear();
-                return;
-            }
-            if (chunks_.empty()) return;
-            Chunk chunk = std::move(chunks_.front());
-            chunks_.pop_front();
-            lock.unlock();
-            meter_.process(chunk.channels.data(), chunk.frames);
-            chunk = {};
-            lock.lock();
-        }
-    }
-
-    DeliveryMeter meter_;
-    std::mutex mutex_;
-    std::condition_variable ready_;
-    std::deque<Chunk> chunks_;
-    bool closed_ = false;
-    bool abandoned_ = false;
-    std::thread thread_;  // last: started once everything it uses is there
-};
-
 // Where the measurement, the tempo estimate and the passes read the song from: its samples in
 // memory, a float copy on disk, or the input file itself. Every open() gives a new reader at
 // frame 0; the samples are the same whichever holds them.
@@ -214,13 +129,20 @@ public:
         if (decodedBytes(reader.processingFormat(), reader.length()) <= kMaxInMemoryBytes) {
             // The delivery figures take the whole song: metered while it is decoded, they cost
             // next to no time.
-            const AudioFormat format = reader.processingFormat();
-            std::unique_ptr<MeterBehindDecoder> meter;
-            if (measureDelivery) meter = std::make_unique<MeterBehindDecoder>(format.channelCount, format.sampleRate);
+            std::unique_ptr<FollowingMeter> meter;
             DecodedChunk onChunk;
-            if (meter) {
-                onChunk = [&meter](const std::shared_ptr<const DecodedAudio>& audio, const float* const* channels,
-                                   uint32_t frames) { meter->feed(audio, channels, frames); };
+            if (measureDelivery) {
+                const double rate = reader.processingFormat().sampleRate;
+                onChunk = [&meter, rate](const std::shared_ptr<const DecodedAudio>& audio,
+                                         const float* const* channels, uint32_t frames) {
+                    if (audio->channels.empty()) return;
+                    if (!meter) {
+                        std::vector<const float*> starts;
+                        for (const auto& samples : audio->channels) starts.push_back(samples.data());
+                        meter = std::make_unique<FollowingMeter>(std::move(starts), rate, audio);
+                    }
+                    meter->publish((channels[0] - audio->channels[0].data()) + int64_t(frames));
+                };
             }
             auto decoded = decodeIntoMemory(reader, kMaxInMemoryBytes, isCancelled, onChunk);
             if (decoded) {
@@ -260,8 +182,8 @@ public:
         return analyzeAudioFile(*reader.value(), MeasurementScope::window);
     }
 
-    // Whether the song was metered as it was decoded; delivery() then only waits for that meter,
-    // and must be called from one thread at a time.
+    // Whether the song was metered as it was decoded (then delivery() only waits for that meter,
+    // from one thread at a time).
     bool meteredWhileDecoded() const { return meter_ != nullptr; }
 
     // The whole song's true peak and LUFS (R128); unmeasured (NaN) ones when it cannot be read.
@@ -291,154 +213,7 @@ private:
     fs::path input_;
     std::shared_ptr<const DecodedAudio> memory_;
     std::unique_ptr<DecodedCopy> copy_;
-    std::unique_ptr<MeterBehindDecoder> meter_;  // last: stops before the samples it reads go
-};
-
-// What is measured of a rendering as its chunks are written, quantised to the file's bit depth
-// exactly as reading the file back gives them: its measurement window, kept for the system's
-// figures, and (when `delivery`) the whole rendering, through a DeliveryMeter on the writer's
-// thread. A trial pass, which is given up once its window misses the target, is metered only
-// once it is known to be kept: until its window is complete the frames before it are kept too
-// (up to kMaxHeadBytes), and then the meter catches up from memory and runs on with the rest.
-class WrittenWindow {
-public:
-    static constexpr uint64_t kMaxHeadBytes = 128ull << 20;
-
-    WrittenWindow(const AudioFormat& format, int64_t length, bool delivery)
-        : format_(format), length_(length), window_(measurementWindow(format, length)), delivery_(delivery) {
-        if (length_ >= 1) buffer_ = PcmBuffer::allocate(format, window_.frameCount);
-        if (delivery_) {
-            const auto channels = static_cast<size_t>(std::max(format.channelCount, 0));
-            meter_.prepare(format.channelCount, format.sampleRate);
-            snapped_.resize(channels);
-            headFits_ = uint64_t(window_.firstFrame) * channels * sizeof(float) <= kMaxHeadBytes;
-        }
-    }
-
-    // Before every pass: nothing kept yet (the buffers are reused from pass to pass).
-    void restart(bool trial) {
-        kept_ = 0;
-        metering_ = delivery_ && !(trial && headFits_);
-        deferred_ = delivery_ && !metering_;
-        if (metering_) meter_.reset();
-        if (deferred_) head_.resize(snapped_.size());
-    }
-
-    // Writer thread, chunks in order. Each part of a chunk is quantised once, straight to where
-    // it is kept: the window into its buffer, the head of a deferred pass into head_, the rest
-    // (still to be metered) into snapped_, which is indexed from the chunk's first frame.
-    void take(const PcmBuffer& chunk, int64_t firstFrame, int bits) {
-        if (!buffer_) return;
-        const int64_t chunkEnd = firstFrame + chunk.frameLength();
-        const int64_t windowEnd = window_.firstFrame + window_.frameCount;
-        const int64_t from = std::max(firstFrame, window_.firstFrame);
-        const int64_t to = std::min(chunkEnd, windowEnd);
-        if (from < to) {
-            for (int c = 0; c < chunk.channelCount(); ++c) {
-                snapToSampleGrid(chunk.channel(c) + (from - firstFrame),
-                                 buffer_->channel(c) + (from - window_.firstFrame),
-                                 static_cast<size_t>(to - from), bits);
-            }
-            kept_ += to - from;
-        }
-        if (!metering_ && !deferred_) return;
-        const int64_t headEnd = std::min(chunkEnd, window_.firstFrame);
-        const int64_t tailFrom = std::max(firstFrame, windowEnd);
-        const auto snapOutside = [&](int64_t begin, int64_t end, bool intoHead) {
-            if (begin >= end) return;
-            for (size_t c = 0; c < snapped_.size(); ++c) {
-                float* destination;
-                if (intoHead) {
-                    head_[c].resize(static_cast<size_t>(window_.firstFrame));
-                    destination = head_[c].data() + begin;
-                } else {
-                    snapped_[c].resize(std::max(snapped_[c].size(), size_t(chunk.frameLength())));
-                    destination = snapped_[c].data() + (begin - firstFrame);
-                }
-                snapToSampleGrid(chunk.channel(static_cast<int>(c)) + (begin - firstFrame), destination,
-                                 static_cast<size_t>(end - begin), bits);
-            }
-        };
-        snapOutside(firstFrame, headEnd, deferred_);
-        snapOutside(tailFrom, chunkEnd, false);
-        if (metering_) {
-            meterSnapped(firstFrame, firstFrame, headEnd);
-            if (from < to) meterWindow(from, to);
-            meterSnapped(firstFrame, tailFrom, chunkEnd);
-        }
-        lastChunkFirst_ = firstFrame;
-        lastChunkFrames_ = chunk.frameLength();
-    }
-
-    // Writer thread, once the window is complete and the pass is kept: meters what a deferred
-    // pass has held back (the frames before the window, the window, the rest of the last chunk)
-    // and every chunk from now on.
-    void keep() {
-        if (!deferred_ || !complete()) return;
-        deferred_ = false;
-        metering_ = true;
-        meter_.reset();
-        if (window_.firstFrame > 0) {
-            pointers_.resize(head_.size());
-            for (size_t c = 0; c < pointers_.size(); ++c) pointers_[c] = head_[c].data();
-            meter_.process(pointers_.data(), window_.firstFrame);
-        }
-        const int64_t windowEnd = window_.firstFrame + window_.frameCount;
-        meterWindow(window_.firstFrame, windowEnd);
-        meterSnapped(lastChunkFirst_, windowEnd, lastChunkFirst_ + lastChunkFrames_);
-    }
-
-    // Every frame of the window has been taken.
-    bool complete() const { return buffer_ && kept_ == window_.frameCount; }
-
-    // The pass's figures, or nothing when the window could not be kept whole.
-    std::optional<AudioStats> stats() const {
-        if (!buffer_ || kept_ != window_.frameCount) return std::nullopt;
-        return measureLoudness(buffer_->floatChannelData(), buffer_->channelCount(),
-                               window_.frameCount, static_cast<float>(format_.sampleRate));
-    }
-
-    // The delivery figures of the pass last taken, into `stats`, when it was metered whole.
-    bool addDelivery(AudioStats& stats) const {
-        if (!metering_ || !complete() || meter_.framesMeasured() != length_) return false;
-        setDeliveryFigures(stats, meter_.figures());
-        return true;
-    }
-
-private:
-    // Meters frames [from, to) of the chunk starting at `chunkFirst`, from snapped_.
-    void meterSnapped(int64_t chunkFirst, int64_t from, int64_t to) {
-        if (from >= to) return;
-        pointers_.resize(snapped_.size());
-        for (size_t c = 0; c < pointers_.size(); ++c) pointers_[c] = snapped_[c].data() + (from - chunkFirst);
-        meter_.process(pointers_.data(), to - from);
-    }
-
-    // Meters frames [from, to) of the window, from its buffer.
-    void meterWindow(int64_t from, int64_t to) {
-        if (from >= to) return;
-        pointers_.resize(snapped_.size());
-        for (size_t c = 0; c < pointers_.size(); ++c) {
-            pointers_[c] = buffer_->channel(static_cast<int>(c)) + (from - window_.firstFrame);
-        }
-        meter_.process(pointers_.data(), to - from);
-    }
-
-    AudioFormat format_;
-    int64_t length_;
-    MeasurementWindow window_;
-    bool delivery_;
-    bool headFits_ = false;
-    bool metering_ = false;  // this pass is being metered chunk by chunk
-    bool deferred_ = false;  // this pass keeps its head until it is known to be kept
-    std::unique_ptr<PcmBuffer> buffer_;
-    int64_t kept_ = 0;
-    DeliveryMeter meter_;
-    std::vector<std::vector<float>> snapped_;  // the last chunk's frames outside the window, quantised
-    std::vector<std::vector<float>> head_;     // frames before the window (deferred passes)
-    std::vector<const float*> pointers_;       // channel starts handed to the meter (reused)
-    int64_t lastChunkFirst_ = 0;
-    int64_t lastChunkFrames_ = 0;
+    std::unique_ptr<FollowingMeter> meter_;  // last: stops before the samples it reads go
 };
 
 Result<DJMasteringResult> renderFinal(const fs::path& input, const fs::path& output,
@@ -559,15 +334,15 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
     // gives for the file), or from the file itself when that window could not be kept. With
     // `mayStopEarly` (a trial pass), a pass whose figures already miss the target once its window
     // is written stops there: its file is only ever removed, so the rest would be wasted work.
-    std::optional<WrittenWindow> window;
+    std::optional<WrittenPass> written;
     auto renderPass = [&](const fs::path& to, float gain, double base, double span,
                           bool mayStopEarly) -> Result<Pass> {
         auto reader = source->open();
         if (!reader) return reader.error();
-        if (!window) {
-            window.emplace(reader.value()->processingFormat(), reader.value()->length(), measuresDelivery);
+        if (!written) {
+            written.emplace(reader.value()->processingFormat(), reader.value()->length(), measuresDelivery);
         }
-        window->restart(mayStopEarly);
+        written->restart(mayStopEarly);
         // Written on the renderer's writer thread; read by the renderer's cancellation checks and,
         // after the pass has returned (and so drained its writer), here.
         std::optional<AudioStats> measured;
@@ -577,13 +352,13 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
             [&](double q) { progress.report(base + span * q); },
             [&] { return missed.load() || cancelled(isCancelled); }, sharedPreferences(),
             [&](const PcmBuffer& chunk, int64_t firstFrame, int bits) {
-                window->take(chunk, firstFrame, bits);
-                if (measured || !window->complete()) return;
-                measured = window->stats();
+                written->take(chunk, firstFrame, bits);
+                if (measured || !written->complete()) return;
+                measured = written->stats();
                 if (mayStopEarly && std::fabs(measured->lufs - target) > kAcceptanceLu) {
                     missed.store(true);
                 } else {
-                    window->keep();
+                    written->keep();
                 }
             });
         if (missed.load()) {
@@ -648,7 +423,7 @@ Result<DJMasteringResult> AudioProcessor::masterAudioFile(
 
     // The accepted pass is the last one rendered: its meter holds its figures (a pass measured
     // from its file has them already).
-    if (measuresDelivery && window && !accepted.hasDeliveryFigures()) window->addDelivery(accepted);
+    if (measuresDelivery && written && !accepted.hasDeliveryFigures()) written->addDelivery(accepted);
     AudioStats original = inputStats.value();
     if (originalDelivery.valid()) setDeliveryFigures(original, originalDelivery.get());
     else if (source->meteredWhileDecoded()) setDeliveryFigures(original, source->delivery());
