@@ -14,12 +14,16 @@ constexpr int64_t kPieceFrames = 1 << 16;
 
 FollowingMeter::FollowingMeter(std::vector<const float*> channels, double sampleRate,
                                std::shared_ptr<const void> keepAlive)
-    : channels_(std::move(channels)), at_(channels_.size()), keepAlive_(std::move(keepAlive)) {
-    meter_.prepare(static_cast<int>(channels_.size()), sampleRate);
-    try {
-        thread_ = std::thread([this] { run(); });
-    } catch (const std::system_error&) {
-        // finish() does the work.
+    : channels_(std::move(channels)), keepAlive_(std::move(keepAlive)) {
+    peak_.prepare(static_cast<int>(channels_.size()), sampleRate);
+    loudness_.prepare(static_cast<int>(channels_.size()), sampleRate);
+    for (int part = 0; part < kParts; ++part) {
+        parts_[size_t(part)].at.resize(channels_.size());
+        try {
+            parts_[size_t(part)].thread = std::thread([this, part] { run(part); });
+        } catch (const std::system_error&) {
+            // finish() does this part's work.
+        }
     }
 }
 
@@ -28,8 +32,7 @@ FollowingMeter::~FollowingMeter() {
         std::lock_guard lock(mutex_);
         abandoned_ = true;
     }
-    published_.notify_one();
-    if (thread_.joinable()) thread_.join();
+    stop();
 }
 
 void FollowingMeter::publish(int64_t frames) {
@@ -38,7 +41,7 @@ void FollowingMeter::publish(int64_t frames) {
         if (frames <= available_) return;
         available_ = frames;
     }
-    published_.notify_one();
+    published_.notify_all();
 }
 
 DeliveryFigures FollowingMeter::finish() {
@@ -48,35 +51,56 @@ DeliveryFigures FollowingMeter::finish() {
         closing_ = true;
         available = available_;
     }
-    published_.notify_one();
-    if (thread_.joinable()) thread_.join();
-    meterUpTo(available);
-    return meter_.figures();
+    stop();
+    for (int part = 0; part < kParts; ++part) meterUpTo(part, available);
+    return DeliveryFigures{peak_.truePeakDb(), static_cast<float>(loudness_.integratedLufs())};
 }
 
-void FollowingMeter::run() {
+int64_t FollowingMeter::framesMeasured() const {
+    return std::min(parts_[kTruePeak].measured, parts_[kLoudness].measured);
+}
+
+void FollowingMeter::stop() {
+    published_.notify_all();
+    for (Part& part : parts_) {
+        if (part.thread.joinable()) part.thread.join();
+    }
+}
+
+void FollowingMeter::run(int part) {
+    const int64_t& measured = parts_[size_t(part)].measured;
     std::unique_lock lock(mutex_);
     for (;;) {
-        published_.wait(lock, [this] {
-            return abandoned_ || closing_ || available_ > meter_.framesMeasured();
-        });
+        published_.wait(lock, [&] { return abandoned_ || closing_ || available_ > measured; });
         if (abandoned_) return;
         const int64_t available = available_;
-        if (available <= meter_.framesMeasured()) {
+        if (available <= measured) {
             if (closing_) return;
             continue;
         }
         lock.unlock();
-        meterUpTo(std::min(available, meter_.framesMeasured() + kPieceFrames));
+        if (part == kLoudness && measured == 0 && available >= kPieceFrames) {
+            // A start with much already there (a kept trial catching up): the loudness runs on
+            // several stretches of it at once.
+            loudness_.processWhole(channels_.data(), available);
+            parts_[kLoudness].measured = available;
+        } else {
+            meterUpTo(part, std::min(available, measured + kPieceFrames));
+        }
         lock.lock();
     }
 }
 
-void FollowingMeter::meterUpTo(int64_t frames) {
-    const int64_t from = meter_.framesMeasured();
-    if (frames <= from) return;
-    for (size_t c = 0; c < channels_.size(); ++c) at_[c] = channels_[c] + from;
-    meter_.process(at_.data(), frames - from);
+void FollowingMeter::meterUpTo(int part, int64_t frames) {
+    Part& p = parts_[size_t(part)];
+    if (frames <= p.measured) return;
+    for (size_t c = 0; c < channels_.size(); ++c) p.at[c] = channels_[c] + p.measured;
+    if (part == kTruePeak) {
+        peak_.process(p.at.data(), frames - p.measured);
+    } else {
+        loudness_.process(p.at.data(), frames - p.measured);
+    }
+    p.measured = frames;
 }
 
 }  // namespace korvanta

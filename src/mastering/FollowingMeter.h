@@ -1,9 +1,10 @@
-// A song's delivery figures metered on a thread of their own while the song is still being
-// produced (decoded, or written by a rendering pass): the producer fills arrays that never move
-// and says how far they are filled; the meter follows, so that by the time the producer is done
-// little is left to measure.
+// A song's delivery figures metered while the song is still being produced (decoded, or written
+// by a rendering pass): the producer fills arrays that never move and says how far they are
+// filled; the true peak and the loudness each follow on a thread of their own, so that by the
+// time the producer is done little is left to measure.
 #pragma once
 
+#include <array>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -12,6 +13,8 @@
 #include <vector>
 
 #include "engine/DeliveryMeasurement.h"
+#include "engine/R128LoudnessMeter.h"
+#include "engine/TruePeakMeter.h"
 
 namespace korvanta {
 
@@ -19,10 +22,10 @@ class FollowingMeter {
 public:
     // `channels[c]` is where channel c's samples are (and will be) for as long as the meter may
     // read them: until finish() returns or the meter is destroyed, or while `keepAlive` lives.
-    // Without a thread to spare, finish() meters everything itself.
+    // Without threads to spare, finish() meters what is left itself.
     FollowingMeter(std::vector<const float*> channels, double sampleRate,
                    std::shared_ptr<const void> keepAlive = nullptr);
-    // Stops at once (what was not metered yet never will be) and waits for the thread.
+    // Stops at once (what was not metered yet never will be) and waits for the threads.
     ~FollowingMeter();
     FollowingMeter(const FollowingMeter&) = delete;
     FollowingMeter& operator=(const FollowingMeter&) = delete;
@@ -30,25 +33,34 @@ public:
     // Producer: frames [0, frames) of every channel are in place (never fewer than before).
     void publish(int64_t frames);
 
-    // Once the producer is done: meters whatever is left, stops the thread and gives the figures
+    // Once the producer is done: meters whatever is left, stops the threads and gives the figures
     // of every frame published. Afterwards only framesMeasured() and finish() may be called again.
     DeliveryFigures finish();
-    int64_t framesMeasured() const { return meter_.framesMeasured(); }
+    int64_t framesMeasured() const;
 
 private:
-    void run();
-    void meterUpTo(int64_t frames);
+    // One meter and the thread that feeds it.
+    struct Part {
+        int64_t measured = 0;  // written by the part's thread only, read once it has stopped
+        std::vector<const float*> at;
+        std::thread thread;
+    };
+    enum { kTruePeak, kLoudness, kParts };
+
+    void run(int part);
+    void meterUpTo(int part, int64_t frames);
+    void stop();
 
     std::vector<const float*> channels_;
-    std::vector<const float*> at_;  // channel pointers handed to the meter (reused)
     std::shared_ptr<const void> keepAlive_;
-    DeliveryMeter meter_;
+    TruePeakMeter peak_;
+    R128LoudnessMeter loudness_;
     std::mutex mutex_;
     std::condition_variable published_;
     int64_t available_ = 0;  // guarded by mutex_
     bool closing_ = false;   // guarded by mutex_: meter what is published, then stop
     bool abandoned_ = false; // guarded by mutex_: stop now
-    std::thread thread_;     // last: started once everything it uses is in place
+    std::array<Part, kParts> parts_;  // last: their threads start once everything they use is there
 };
 
 }  // namespace korvanta

@@ -24,13 +24,16 @@ WrittenPass::WrittenPass(const AudioFormat& format, int64_t length, bool deliver
         }
     }
     if (song_.empty()) {
-        windowBuffer_ = PcmBuffer::allocate(format, window_.frameCount);
-        if (!windowBuffer_) return;
+        try {
+            windowOnly_.resize(channels);
+            for (auto& samples : windowOnly_) samples.resize(window_.frameCount);
+        } catch (const std::bad_alloc&) {
+            return;  // nothing kept: the pass is measured from its file
+        }
         snapped_.resize(channels);
     }
     for (size_t c = 0; c < channels; ++c) {
-        windowChannels_.push_back(song_.empty() ? windowBuffer_->channel(static_cast<int>(c))
-                                                : song_[c].data() + window_.firstFrame);
+        windowChannels_.push_back(song_.empty() ? windowOnly_[c].data() : song_[c].data() + window_.firstFrame);
     }
 }
 
@@ -65,7 +68,7 @@ void WrittenPass::take(const PcmBuffer& chunk, int64_t firstFrame, int bits) {
     } else if (from < to) {
         for (size_t c = 0; c < windowChannels_.size(); ++c) {
             snapToSampleGrid(chunk.channel(static_cast<int>(c)) + (from - firstFrame),
-                             windowBuffer_->channel(static_cast<int>(c)) + (from - window_.firstFrame),
+                             windowOnly_[c].data() + (from - window_.firstFrame),
                              static_cast<size_t>(to - from), bits);
         }
     }

@@ -66,7 +66,7 @@ private:
 
     // The whole rendering, when kept (the window is a part of it); else the window alone.
     std::vector<SampleArray> song_;
-    std::unique_ptr<PcmBuffer> windowBuffer_;
+    std::vector<SampleArray> windowOnly_;
     std::vector<const float*> windowChannels_;  // where the window is kept
     std::unique_ptr<FollowingMeter> follower_;
 

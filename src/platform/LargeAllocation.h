@@ -13,7 +13,16 @@ inline constexpr size_t kLargeAllocationBytes = size_t{4} << 20;
 // `bytes` bytes of zeroed memory aligned to 2 MiB, or nullptr when the system refuses. Any thread.
 void* allocateLarge(size_t bytes) noexcept;
 
-// Gives back memory from allocateLarge(bytes) with the same `bytes`; nullptr is ignored.
+// The same, except that the memory holds whatever it held before: runs given back are kept for
+// a while (up to kSpareLargeBytes in all, the kernel free to reclaim them meanwhile) and handed out
+// again here, so that song after song reuses memory already mapped instead of faulting in and
+// zeroing new pages. For arrays that are written before they are read.
+void* allocateLargeUninitialized(size_t bytes) noexcept;
+
+// Gives back memory from either allocation with the same `bytes`; nullptr is ignored. Any thread.
 void freeLarge(void* memory, size_t bytes) noexcept;
+
+// The most memory kept for reuse.
+inline constexpr size_t kSpareLargeBytes = size_t{256} << 20;
 
 }  // namespace korvanta

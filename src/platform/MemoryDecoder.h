@@ -22,7 +22,8 @@ namespace korvanta {
 
 // The standard allocator, except that growing an array leaves the new samples uninitialised:
 // they are decoded into at once, so zeroing them first would be wasted work. Arrays of a song's
-// size come from allocateLarge (huge pages where the system has them).
+// size come from allocateLargeUninitialized (huge pages where the system has them, reused from
+// song to song).
 template <typename T>
 struct UninitializedAllocator : std::allocator<T> {
     using value_type = T;
@@ -36,7 +37,7 @@ struct UninitializedAllocator : std::allocator<T> {
 
     T* allocate(size_t n) {
         if (n >= kLargeAllocationBytes / sizeof(T) && n <= SIZE_MAX / sizeof(T)) {
-            if (void* memory = allocateLarge(n * sizeof(T))) return static_cast<T*>(memory);
+            if (void* memory = allocateLargeUninitialized(n * sizeof(T))) return static_cast<T*>(memory);
             throw std::bad_alloc();
         }
         return std::allocator<T>::allocate(n);
