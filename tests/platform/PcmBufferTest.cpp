@@ -71,5 +71,29 @@ TEST(LargeAllocation, IsZeroedAlignedAndWholeForEverySize) {
     freeLarge(nullptr, 123);  // ignored
 }
 
+TEST(LargeAllocation, RunsGivenBackAreReusedOnlyWhereZerosAreNotPromised) {
+    constexpr size_t kBig = size_t{24} << 20, kSmall = size_t{10} << 20;
+    auto* big = static_cast<unsigned char*>(allocateLargeUninitialized(kBig));
+    ASSERT_NE(big, nullptr);
+    big[0] = big[kBig - 1] = 7;
+    freeLarge(big, kBig);
+    // A smaller request takes the larger run, which goes back whole however it is given back.
+    auto* small = static_cast<unsigned char*>(allocateLargeUninitialized(kSmall));
+    EXPECT_EQ(small, big);
+    small[0] = 9;
+    freeLarge(small, kSmall);
+    auto* again = static_cast<unsigned char*>(allocateLargeUninitialized(kBig));
+    EXPECT_EQ(again, big) << "the whole run came back";
+    again[kBig - 1] = 1;  // still mapped to its end
+    freeLarge(again, kBig);
+
+    auto* zeroed = static_cast<unsigned char*>(allocateLarge(kBig));
+    ASSERT_NE(zeroed, nullptr);
+    EXPECT_NE(zeroed, big) << "zeroed memory is always a fresh mapping";
+    EXPECT_EQ(zeroed[0], 0);
+    EXPECT_EQ(zeroed[kBig - 1], 0);
+    freeLarge(zeroed, kBig);
+}
+
 }  // namespace
 }  // namespace korvanta
