@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
-#include <random>
 #include <set>
 #include <sstream>
 #include <vector>
@@ -68,14 +67,8 @@ CliRun runCli(const std::vector<std::string>& args, const fs::path& errFile,
     command += " 2>" + shellQuote(errFile.string()) + " </dev/null";
     CliRun run;
     run.out = test::runCommand(command, &run.status);
-    std::ifstream err(errFile);
-    run.err.assign(std::istreambuf_iterator<char>(err), {});
+    run.err = test::readFile(errFile);
     return run;
-}
-
-std::string fileBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 bool contains(const std::string& text, const std::string& part) {
@@ -119,18 +112,8 @@ void writeSong(const fs::path& path, const Signal& song) {
     fs::remove(source);
 }
 
-void writeRandomBytes(const fs::path& path, size_t count, uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::ofstream out(path, std::ios::binary);
-    for (size_t i = 0; i < count; ++i) out.put(static_cast<char>(rng() & 0xff));
-}
-
 // The sample format ffprobe reads from a file's header, e.g. "pcm_s16le" or "pcm_f32le".
-std::string sampleFormat(const fs::path& path) {
-    const std::string out = test::runCommand(
-        "ffprobe -v error -show_entries stream=codec_name -of csv=p=0 " + shellQuote(path.string()));
-    return out.substr(0, out.find('\n'));
-}
+std::string sampleFormat(const fs::path& path) { return test::ffprobeStreamField(path, "codec_name"); }
 
 // The program's private folder under the TMPDIR `tmp`.
 fs::path privateTempIn(const fs::path& tmp) { return tmp / ("korvanta-" + std::to_string(::getuid())); }
@@ -228,7 +211,7 @@ TEST_F(CliTest, AnalyzePrintsTheMeasurementOfEveryFileEvenWhenOneFails) {
     const fs::path a = path("A song.wav"), b = path("B song.flac"), bad = path("Broken.wav");
     writeSong(a, makeSong(22050.0, 3.0, 2));
     writeSong(b, makeSong(44100.0, 2.0, 3, 0.2f));
-    writeRandomBytes(bad, 5000, 4);
+    test::writeFile(bad, test::randomBytes(5000, 4));
 
     const CliRun good = cli({"analyze", "--json", a, b});
     EXPECT_EQ(good.status, 0);
@@ -305,10 +288,10 @@ TEST_F(CliTest, MasterAFolderOfMixedFormats) {
     writeSong(in / "One.wav", makeSong(22050.0, 5.0, 11));
     writeSong(in / "Two.flac", makeSong(44100.0, 4.0, 12, 0.2f));
     writeSong(in / "Three.mp3", makeSong(44100.0, 4.0, 13));
-    writeRandomBytes(in / "Four.wav", 8000, 14);
+    test::writeFile(in / "Four.wav", test::randomBytes(8000, 14));
     std::ofstream(in / "notes.txt") << "not a song";
     std::map<std::string, std::string> before;
-    for (const auto& entry : fs::directory_iterator(in)) before[entry.path().filename()] = fileBytes(entry.path());
+    for (const auto& entry : fs::directory_iterator(in)) before[entry.path().filename()] = test::readFile(entry.path());
 
     const fs::path out = path("out"), tmp = folder("tmp");
     const CliRun run = cli({"master", "--preset", "Club", "--json", "--out", out, in}, tmp);
@@ -345,7 +328,7 @@ TEST_F(CliTest, MasterAFolderOfMixedFormats) {
     EXPECT_EQ(reportedFiles, (std::set<std::string>{"One.wav", "Two.flac", "Three.mp3", "Four.wav"}));
 
     for (const auto& [name, bytes] : before) {
-        EXPECT_EQ(fileBytes(in / name), bytes) << name << " must be left exactly as it was";
+        EXPECT_EQ(test::readFile(in / name), bytes) << name << " must be left exactly as it was";
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(in), {}), static_cast<long>(before.size()))
         << "nothing is written next to the originals";
@@ -368,7 +351,7 @@ TEST_F(CliTest, AnOutputFolderThatCannotBeMadeFailsEverySongWithoutACrash) {
         EXPECT_TRUE(line.contains("error")) << line;
         EXPECT_FALSE(line.contains("output")) << line;
     }
-    EXPECT_EQ(fileBytes(blocker), "a regular file where a folder would have to be");
+    EXPECT_EQ(test::readFile(blocker), "a regular file where a folder would have to be");
 }
 
 TEST_F(CliTest, FormatM4aWritesAacAndASongNamedTwiceIsMasteredOnce) {
@@ -429,7 +412,7 @@ TEST_F(CliTest, MasterReportReadsBackToTheFiguresOfEverySong) {
     }
     ASSERT_EQ(byFile.size(), 2u);
 
-    const auto parsed = json::parse(fileBytes(path("report.json")));
+    const auto parsed = json::parse(test::readFile(path("report.json")));
     ASSERT_EQ(parsed["songs"].size(), 2u);
     for (const json& song : parsed["songs"]) {
         const json& line = byFile.at(song.value("file", ""));
@@ -456,7 +439,7 @@ TEST_F(CliTest, MasterReportReadsBackToTheFiguresOfEverySong) {
     EXPECT_EQ(parsed["songs"][1]["sample_rate"].get<double>(), 48000.0);
 
     // The CSV: a header and one row per song, in the order given.
-    std::istringstream csv(fileBytes(path("report.csv")));
+    std::istringstream csv(test::readFile(path("report.csv")));
     std::vector<std::vector<std::string>> rows;
     for (std::string row; std::getline(csv, row);) {
         if (!row.empty() && row.back() == '\r') row.pop_back();
@@ -526,24 +509,19 @@ TEST_F(CliTest, TheDecodingLibrariesPrintNothingOfTheirOwn) {
     // and real songs with random bytes written over their middle.
     std::vector<std::string> inputs;
     auto add = [&](const std::string& name, const std::string& bytes) {
-        std::ofstream(path(name), std::ios::binary) << bytes;
+        test::writeFile(path(name), bytes);
         inputs.push_back(path(name).string());
     };
-    std::string text;
-    for (int i = 0; i < 400; ++i) text += "Track " + std::to_string(i) + ": not audio, just a list of songs.\n";
-    add("list.mp3", text);
-    add("list.aac", text);
+    add("list.mp3", test::notAudioText());
+    add("list.aac", test::notAudioText());
     add("empty.mp3", "");
     for (const char* name : {"noise.mp3", "noise.m4a", "noise.wav"}) {
-        writeRandomBytes(path(name), 300000, static_cast<uint32_t>(inputs.size()));
-        inputs.push_back(path(name).string());
+        add(name, test::randomBytes(300000, static_cast<uint32_t>(inputs.size())));
     }
     for (const char* name : {"damaged.mp3", "damaged.m4a", "damaged.flac"}) {
         writeSong(path(name), makeSong(44100.0, 3.0, 9));
-        std::string bytes = fileBytes(path(name));
-        std::mt19937 rng(5);
-        for (size_t i = bytes.size() / 2; i < bytes.size() / 2 + 3000; ++i) bytes[i] = static_cast<char>(rng() & 0xff);
-        add(name, bytes);
+        std::string bytes = test::readFile(path(name));
+        add(name, bytes.replace(bytes.size() / 2, 3000, test::randomBytes(3000, 5)));
     }
 
     std::vector<std::string> analyze{"analyze", "--json"};
@@ -671,7 +649,7 @@ TEST_F(CliTest, CtrlCStopsTheRunningSongAndLeavesNoPartialFile) {
         }
     }
     EXPECT_EQ(child.wait(), 130) << "a cancelled batch exits as interrupted, it does not die of the signal";
-    EXPECT_TRUE(contains(fileBytes(errFile), "Cancelling")) << "the user is told what happens";
+    EXPECT_TRUE(contains(test::readFile(errFile), "Cancelling")) << "the user is told what happens";
 
     ASSERT_EQ(lines.size(), songs.size()) << "every song is still reported";
     int failed = 0;

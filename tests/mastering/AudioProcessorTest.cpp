@@ -8,9 +8,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstdlib>
-#include <fstream>
 #include <mutex>
-#include <random>
 #include <regex>
 #include <set>
 #include <vector>
@@ -92,11 +90,7 @@ fs::path toMp3(const fs::path& wav) {
 }
 
 // The sample format ffprobe reads from a file's header, e.g. "pcm_s16le" or "pcm_f32le".
-std::string sampleFormat(const fs::path& path) {
-    const std::string out = test::runCommand(
-        "ffprobe -v error -show_entries stream=codec_name -of csv=p=0 " + test::shellQuote(path.string()));
-    return out.substr(0, out.find('\n'));
-}
+std::string sampleFormat(const fs::path& path) { return test::ffprobeStreamField(path, "codec_name"); }
 
 float largestMagnitude(const Signal& s) {
     float m = 0.0f;
@@ -742,11 +736,7 @@ INSTANTIATE_TEST_SUITE_P(
 // --- Bad input ----------------------------------------------------------------------------------
 
 TEST_F(AudioProcessorTest, BadInputFailsAndLeavesNothingBehind) {
-    {
-        std::mt19937 rng(71);
-        std::ofstream out(song("Corrupt.wav"), std::ios::binary);
-        for (int i = 0; i < 20000; ++i) out.put(static_cast<char>(rng() & 0xff));
-    }
+    test::writeFile(song("Corrupt.wav"), test::randomBytes(20000, 71));
     test::writeWav(song("Silence.wav"), test::makeSine(22050.0, 2, 3.0, 440.0, 0.0f));
     test::writeWav(song("Short.wav"), makeSong(22050.0, 0.3, 81));
     test::writeWav(song("Silence 44k.wav"), test::makeSine(44100.0, 2, 3.0, 440.0, 0.0f));

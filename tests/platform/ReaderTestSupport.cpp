@@ -7,8 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
-#include <sstream>
 #include <vector>
 
 namespace korvanta::test {
@@ -130,31 +128,6 @@ bool ffmpeg(const std::string& arguments) {
     int status = 0;
     runCommand("ffmpeg -nostdin -v error " + arguments, &status);
     return status == 0;
-}
-
-std::string ffprobeStreamField(const std::filesystem::path& path, const std::string& field,
-                               const std::string& options) {
-    int status = 0;
-    std::string out = runCommand("ffprobe -v error -select_streams a:0 " + options + " -show_entries stream=" +
-                                     field + " -of default=noprint_wrappers=1:nokey=1 " +
-                                     shellQuote(path.string()),
-                                 &status);
-    EXPECT_EQ(status, 0) << out;
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-    return out;
-}
-
-void writeBytes(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    ASSERT_TRUE(out.good()) << path;
-}
-
-std::string readBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 int runUnprivileged(const std::function<int()>& check) {

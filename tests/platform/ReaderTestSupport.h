@@ -42,15 +42,9 @@ int bestLag(const Signal& source, const Signal& decoded, int maxLag);
 
 // Runs "ffmpeg -nostdin -v error <arguments>"; true when it succeeded.
 bool ffmpeg(const std::string& arguments);
-// One field of the first audio stream as ffprobe prints it ("codec_name", "sample_rate").
-std::string ffprobeStreamField(const std::filesystem::path& path, const std::string& field,
-                               const std::string& options = "");
 inline int64_t ffprobePacketCount(const std::filesystem::path& path) {
     return std::atoll(ffprobeStreamField(path, "nb_read_packets", "-count_packets").c_str());
 }
-
-void writeBytes(const std::filesystem::path& path, const std::string& bytes);
-std::string readBytes(const std::filesystem::path& path);
 
 // Runs `check` in a child that cannot read other users' files (as root it drops to uid and gid
 // 65534) and returns check's value; 200 when dropping privileges failed, 201 when the child died.

@@ -183,11 +183,11 @@ TEST(WavWriter, RefusesToReplaceAFileAndBadPlacesFormatsAndWrites) {
     const auto create = [&](const char* name, AudioFormat format = {44100, 2}) {
         return WavWriter::create(folder / name, format, WavSampleFormat::int16);
     };
-    writeBytes(folder / "keep.wav", "the user's own file");
+    writeFile(folder / "keep.wav", "the user's own file");
     auto existing = create("keep.wav");
     ASSERT_FALSE(existing.ok()) << "callers remove an old file first; create never replaces one";
     EXPECT_TRUE(existing.error().is(errc::kAudioFile, errc::kWriteFailed));
-    EXPECT_EQ(readBytes(folder / "keep.wav"), "the user's own file");
+    EXPECT_EQ(readFile(folder / "keep.wav"), "the user's own file");
     std::filesystem::create_directory(folder / "folder.wav");
     EXPECT_FALSE(create("folder.wav").ok());
     auto missing = create("no/such/x.wav");

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <random>
 
 #include <unistd.h>
@@ -116,6 +117,42 @@ std::string runCommand(const std::string& command, int* status) {
     const int rc = ::pclose(pipe);
     if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
     return output;
+}
+
+std::string ffprobeStreamField(const std::filesystem::path& path, const std::string& field,
+                               const std::string& options) {
+    int status = 0;
+    std::string out = runCommand("ffprobe -v error -select_streams a:0 " + options + " -show_entries stream=" +
+                                     field + " -of default=noprint_wrappers=1:nokey=1 " +
+                                     shellQuote(path.string()),
+                                 &status);
+    EXPECT_EQ(status, 0) << out;
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+    return out;
+}
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(out.good()) << path;
+}
+
+std::string randomBytes(size_t size, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::string bytes(size, '\0');
+    for (auto& b : bytes) b = static_cast<char>(rng() & 0xff);
+    return bytes;
+}
+
+std::string notAudioText() {
+    std::string text;
+    for (int i = 0; i < 400; ++i) text += "Track " + std::to_string(i) + ": not audio, just a list of songs.\n";
+    return text;
 }
 
 void convertWithFfmpeg(const std::filesystem::path& source, const std::filesystem::path& target,

@@ -63,4 +63,15 @@ std::string runCommand(const std::string& command, int* status = nullptr);
 
 std::string shellQuote(const std::string& text);
 
+// One field of the first audio stream as ffprobe prints it ("codec_name", "sample_rate").
+std::string ffprobeStreamField(const std::filesystem::path& path, const std::string& field,
+                               const std::string& options = "");
+
+std::string readFile(const std::filesystem::path& path);
+void writeFile(const std::filesystem::path& path, const std::string& bytes);
+// Deterministic random bytes from `seed`.
+std::string randomBytes(size_t size, uint32_t seed);
+// A plain text of some 20 kB: a list of songs.
+std::string notAudioText();
+
 }  // namespace korvanta::test
