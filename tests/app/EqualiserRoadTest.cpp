@@ -110,9 +110,7 @@ TEST(EqualiserRoad, MasterEqualiseRemasterAndExportTheFinalAsM4AWithACover) {
     EXPECT_TRUE(picture->attachedPicture);
 
     const Signal decoded = decodeWithFfmpeg(folder, exported);
-    std::vector<const float*> channels;
-    for (const auto& c : decoded.channels) channels.push_back(c.data());
-    const AudioStats stats = measureLoudness(channels.data(), decoded.channelCount(), uint32_t(decoded.frameCount()),
+    const AudioStats stats = measureLoudness(planes(decoded).data(), decoded.channelCount(), uint32_t(decoded.frameCount()),
                                              float(decoded.sampleRate));
     EXPECT_NEAR(stats.lufs, remastered.finalStats->lufs, 0.5) << "the file is the final rendering";
     view.disappear();

@@ -14,10 +14,6 @@
 namespace korvanta::test {
 namespace {
 
-void runPosted() {
-    for (int i = 0; i < 8; ++i) QCoreApplication::sendPostedEvents(nullptr, 0);
-}
-
 class ResultPlaybackTest : public ::testing::Test {
 protected:
     void SetUp() override {

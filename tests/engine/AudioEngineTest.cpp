@@ -2,15 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
-#include <condition_variable>
-#include <mutex>
 #include <vector>
 
 #include "engine/StereoStages.h"
-#include "platform/ProgressUpdater.h"
 #include "EngineTestSupport.h"
+#include "support/ProgressLog.h"
 
 namespace korvanta::test {
 namespace {
@@ -157,24 +154,6 @@ TEST(AudioEngineBands, KeepStateCarriesHistoriesAndItsAbsenceResetsThem) {
     EXPECT_EQ(run(true), fresh) << "resetFilterStates zeroes the histories";
 }
 
-// Progress values as the updater delivers them, on its own executor.
-struct ProgressLog {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<double> values;
-    std::shared_ptr<ProgressUpdater> updater = ProgressUpdater::create([this](double p) {
-        std::lock_guard lock(mutex);
-        values.push_back(p);
-        changed.notify_all();
-    });
-    // Waits until `last` has been delivered (values arrive in order) and returns all values.
-    std::vector<double> until(double last) {
-        std::unique_lock lock(mutex);
-        changed.wait_for(lock, std::chrono::seconds(10), [&] { return !values.empty() && values.back() >= last; });
-        return values;
-    }
-};
-
 TEST(AudioEngineFile, RendersInChunksExactlyAsOnePieceAndReportsUpTo95Percent) {
     ScratchFolder folder;
     const Signal in = makeNoise(44100, 2, 100000.0 / 44100, 0.5f, 21);  // 3 chunks and a bit
@@ -209,8 +188,8 @@ TEST(AudioEngineFile, AnEmptyInputGivesAnEmptyFloatWavAndNoProgress) {
     ASSERT_TRUE(AudioEngine().processAudioFile(folder / "empty.wav", folder / "out.wav",
                                                {.isEnabled = true, .masterGain = 3.0f}, log.updater.get()).ok());
     EXPECT_EQ(readAll(folder / "out.wav").frameCount(), 0u);
-    EXPECT_EQ(probeStream(folder / "out.wav", "sample_fmt,channels"), "flt,2")
-        << "a 32-bit float WAV with the input's channels";
+    EXPECT_EQ(ffprobeStreamField(folder / "out.wav", "sample_fmt"), "flt") << "a 32-bit float WAV";
+    EXPECT_EQ(ffprobeStreamField(folder / "out.wav", "channels"), "2") << "with the input's channels";
     log.updater.get()->update(0.5);  // delivered in order: anything queued before would come first
     EXPECT_EQ(log.until(0.5), std::vector<double>{0.5}) << "no progress for an empty file";
 }

@@ -11,12 +11,6 @@
 
 namespace korvanta::test {
 
-inline std::vector<const float*> planes(const Signal& s) {
-    std::vector<const float*> p;
-    for (const auto& ch : s.channels) p.push_back(ch.data());
-    return p;
-}
-
 struct Figures {
     double truePeakDb = 0.0, integratedLufs = 0.0, rangeLu = 0.0;
 };

@@ -1,9 +1,8 @@
-// Signals in and out of audio buffers, and what ffprobe says of a rendered file.
+// Signals in and out of audio buffers.
 #pragma once
 
 #include <algorithm>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "platform/PcmBuffer.h"
@@ -20,13 +19,6 @@ inline std::shared_ptr<PcmBuffer> makeBuffer(const Signal& s) {
 
 inline std::vector<float> channelOf(const PcmBuffer& b, int c) {
     return {b.channel(c), b.channel(c) + b.frameLength()};
-}
-
-// The stream `entries` of `file` as ffprobe prints them, comma-separated, e.g. "flt,2".
-inline std::string probeStream(const std::filesystem::path& file, const std::string& entries) {
-    const std::string out = runCommand("ffprobe -v error -show_entries stream=" + entries + " -of csv=p=0 " +
-                                       shellQuote(file.string()));
-    return out.substr(0, out.find('\n'));
 }
 
 }  // namespace korvanta::test

@@ -275,7 +275,7 @@ TEST_F(MasteringPass, WritesTheLimitedSongAcrossChunksWithItsLengthAndBitDepth) 
         const auto output = folder / ("out" + std::to_string(bits)) / "song_master.wav";
         const Status status = render(folder / "song.wav", output, pass);
         ASSERT_TRUE(status.ok()) << status.error().description();
-        EXPECT_EQ(probeStream(output, "codec_name"), codec) << "integer PCM; highQualityMode picks 24-bit";
+        EXPECT_EQ(ffprobeStreamField(output, "codec_name"), codec) << "integer PCM; highQualityMode picks 24-bit";
         expectSameSamples(readAll(output), expectedRendering(in, pass, bits),
                           "each channel keeps its own limiter across chunks");
     }

@@ -6,9 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <condition_variable>
 #include <cstdlib>
-#include <mutex>
 #include <regex>
 #include <set>
 #include <vector>
@@ -20,12 +18,15 @@
 #include "platform/AudioFileReader.h"
 #include "platform/Preferences.h"
 #include "platform/TempFolder.h"
+#include "support/ProgressLog.h"
 #include "support/TestAudio.h"
 
 namespace korvanta {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ProgressLog;
+using test::makeSong;
 using test::Signal;
 using Names = std::set<std::string>;
 
@@ -36,32 +37,6 @@ constexpr DJMasteringSettings kFestival{-8.0f, -0.3f};
 constexpr DJMasteringSettings kUnreachable{-3.0f, -20.0f};  // -3 LUFS under -20 dBFS: every pass misses
 
 double dbToLinear(double db) { return std::pow(10.0, db / 20.0); }
-
-// A stereo music-like song at 126 BPM: kick, noise snare and hats (each channel with its own
-// noise from `seed`), bass and a pad whose root changes every bar, mixed apart per channel.
-Signal makeSong(double sampleRate, double seconds, uint32_t seed) {
-    Signal s = test::makeNoise(sampleRate, 2, seconds, 1.0f, seed);
-    const double beat = 60.0 / 126.0;
-    const double roots[] = {220.0, 196.0, 174.61, 196.0};
-    for (int c = 0; c < 2; ++c) {
-        for (size_t i = 0; i < s.frameCount(); ++i) {
-            const double t = static_cast<double>(i) / sampleRate;
-            const double n = s.channels[c][i];
-            const double sinceBeat = std::fmod(t, beat);
-            const double root = roots[static_cast<size_t>(t / (4.0 * beat)) % 4];
-            const double kick = std::exp(-sinceBeat * 18.0) * std::sin(2.0 * M_PI * 55.0 * sinceBeat);
-            const double pad = std::sin(2.0 * M_PI * root * t) +
-                               std::sin(2.0 * M_PI * root * 1.26 * t) +
-                               std::sin(2.0 * M_PI * root * 1.5 * t);
-            const double bass = std::sin(2.0 * M_PI * root / 4.0 * t);
-            const double snare = n * std::exp(-std::fmod(t + beat / 2.0, beat) * 25.0);
-            const double hat = n * std::exp(-std::fmod(t, beat / 2.0) * 90.0);
-            s.channels[c][i] = static_cast<float>(0.55 * kick + (0.14 - 0.03 * c) * pad + 0.22 * bass +
-                                                  0.35 * snare + (0.10 + 0.06 * c) * hat);
-        }
-    }
-    return s;
-}
 
 // Writes `song` as a float WAV (peaks may exceed full scale) scaled so that the product's own
 // measurement reads `lufs`; returns that measurement.
@@ -195,31 +170,6 @@ struct OpenWatch {
 
     const int fd;
     int opens = 0;
-};
-
-// Collects what a ProgressUpdater delivers. The state is shared with the callback, so a late
-// delivery touches nothing that is gone.
-struct ProgressLog {
-    struct State {
-        std::mutex mutex;
-        std::condition_variable arrived;
-        std::vector<double> values;
-    };
-    const std::shared_ptr<State> state = std::make_shared<State>();
-    const std::shared_ptr<ProgressUpdater> updater = ProgressUpdater::create([s = state](double v) {
-        std::lock_guard lock(s->mutex);
-        s->values.push_back(v);
-        s->arrived.notify_all();
-    });
-
-    // The values up to 1.0 (strictly increasing, so nothing follows it); gives up after a minute.
-    std::vector<double> untilComplete() const {
-        std::unique_lock lock(state->mutex);
-        state->arrived.wait_for(lock, std::chrono::minutes(1), [&] {
-            return !state->values.empty() && state->values.back() == 1.0;
-        });
-        return state->values;
-    }
 };
 
 // Every test gets its own TMPDIR (and so its own private rendering folder), preferences store and
@@ -503,7 +453,7 @@ TEST_P(AudioProcessorPresetTest, MastersToTheTargetWithinFullScaleAndLeavesOnlyT
         << "masters hold integer samples; \"highQualityMode\" picks 24 bits";
     EXPECT_EQ(namesIn(temp_), Names{std::string(c.name) + " Song_master.wav"});
 
-    const auto values = progress.untilComplete();
+    const auto values = progress.until(1.0);
     ASSERT_FALSE(values.empty());
     EXPECT_EQ(values.back(), 1.0) << "a finished song ends at 1.0";
     EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
@@ -638,7 +588,7 @@ TEST_F(AudioProcessorTest, FinalModeWritesAMeasuredFloatRenderingThroughTheEqual
     EXPECT_EQ(result->passes, 0) << "no mastering pass runs in final mode";
     EXPECT_EQ(test::readAll(result->outputURL).frameCount(), test::readAll(input).frameCount());
     EXPECT_EQ(namesIn(temp_), Names{"Tone_final.wav"});
-    EXPECT_EQ(progress.untilComplete().back(), 1.0);
+    EXPECT_EQ(progress.until(1.0).back(), 1.0);
 }
 
 TEST_F(AudioProcessorTest, FinalModeWithoutAnEnabledEqualiserMastersInstead) {

@@ -31,18 +31,17 @@ const Written& rendering() {
             for (size_t i = 0; i < 44100; ++i) channel[i] = 0.99f * float(std::sin(0.37 * double(i)));
         }
         r.snapped = r.signal;
-        std::vector<const float*> planes;
         for (auto& channel : r.snapped.channels) {
             snapToSampleGrid(channel.data(), channel.data(), channel.size(), kBits);
-            planes.push_back(channel.data());
         }
+        auto snapped = planes(r.snapped);
         DeliveryMeter meter;
         meter.prepare(2, 44100);
-        meter.process(planes.data(), int64_t(r.snapped.frameCount()));
+        meter.process(snapped.data(), int64_t(r.snapped.frameCount()));
         r.figures = meter.figures();
         const MeasurementWindow window = measurementWindow({44100, 2}, int64_t(r.snapped.frameCount()));
-        for (auto& p : planes) p += window.firstFrame;
-        r.windowStats = measureLoudness(planes.data(), 2, window.frameCount, 44100.0f);
+        for (auto& p : snapped) p += window.firstFrame;
+        r.windowStats = measureLoudness(snapped.data(), 2, window.frameCount, 44100.0f);
         return r;
     }();
     return w;

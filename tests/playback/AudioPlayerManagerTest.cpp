@@ -13,6 +13,7 @@
 #include "platform/Preferences.h"
 #include "playback/AudioPlayerManager.h"
 #include "playback/FakeAudioOutput.h"
+#include "support/QtTestSupport.h"
 #include "support/TestAudio.h"
 
 namespace korvanta::test {
@@ -34,10 +35,6 @@ EQSettings equaliser() {
 }
 
 // Runs what the player posted to the main thread (prepared chunks, consumed buffers, the end).
-void runPosted() {
-    for (int i = 0; i < 8; ++i) QCoreApplication::sendPostedEvents(nullptr, 0);
-}
-
 // The song from `startFrame` through `engine` (a fresh one when null) in the player's chunks.
 Signal equalisedFrom(const Signal& input, size_t startFrame, const EQSettings& settings,
                      AudioEngine* engine = nullptr, size_t endFrame = SIZE_MAX) {

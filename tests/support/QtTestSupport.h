@@ -39,6 +39,11 @@ inline void drainEvents() {
     }
 }
 
+// Delivers what is posted to the main thread, and what that posts in turn, without waiting.
+inline void runPosted() {
+    for (int i = 0; i < 8; ++i) QCoreApplication::sendPostedEvents(nullptr, 0);
+}
+
 inline bool onMainThread() {
     return QThread::currentThread() == QCoreApplication::instance()->thread();
 }

@@ -83,13 +83,35 @@ Signal makeNoise(double sampleRate, int channelCount, double seconds, float ampl
     return s;
 }
 
+Signal makeSong(double sampleRate, double seconds, uint32_t seed, float level) {
+    Signal s = makeNoise(sampleRate, 2, seconds, 1.0f, seed);
+    const double beat = 60.0 / 126.0;
+    const double roots[] = {220.0, 196.0, 174.61, 196.0};
+    for (int c = 0; c < 2; ++c) {
+        for (size_t i = 0; i < s.frameCount(); ++i) {
+            const double t = static_cast<double>(i) / sampleRate;
+            const double n = s.channels[c][i];
+            const double sinceBeat = std::fmod(t, beat);
+            const double root = roots[static_cast<size_t>(t / (4.0 * beat)) % 4];
+            const double kick = std::exp(-sinceBeat * 18.0) * std::sin(2.0 * M_PI * 55.0 * sinceBeat);
+            const double pad = std::sin(2.0 * M_PI * root * t) +
+                               std::sin(2.0 * M_PI * root * 1.26 * t) +
+                               std::sin(2.0 * M_PI * root * 1.5 * t);
+            const double bass = std::sin(2.0 * M_PI * root / 4.0 * t);
+            const double snare = n * std::exp(-std::fmod(t + beat / 2.0, beat) * 25.0);
+            const double hat = n * std::exp(-std::fmod(t, beat / 2.0) * 90.0);
+            s.channels[c][i] = static_cast<float>(level * (0.55 * kick + (0.14 - 0.03 * c) * pad + 0.22 * bass +
+                                                           0.35 * snare + (0.10 + 0.06 * c) * hat));
+        }
+    }
+    return s;
+}
+
 void writeWav(const std::filesystem::path& path, const Signal& signal, WavSampleFormat format) {
     std::filesystem::remove(path);
     auto writer = WavWriter::create(path, {signal.sampleRate, signal.channelCount()}, format);
     ASSERT_TRUE(writer.ok()) << writer.error().description();
-    std::vector<const float*> planes;
-    for (const auto& ch : signal.channels) planes.push_back(ch.data());
-    auto status = writer.value()->write(planes.data(), signal.channelCount(),
+    auto status = writer.value()->write(planes(signal).data(), signal.channelCount(),
                                         static_cast<uint32_t>(signal.frameCount()));
     ASSERT_TRUE(status.ok()) << status.error().description();
     ASSERT_TRUE(writer.value()->close().ok());

@@ -38,6 +38,13 @@ struct Signal {
     size_t frameCount() const { return channels.empty() ? 0 : channels[0].size(); }
 };
 
+// Pointers to the channels, as the planar interfaces take them.
+inline std::vector<const float*> planes(const Signal& s) {
+    std::vector<const float*> p;
+    for (const auto& ch : s.channels) p.push_back(ch.data());
+    return p;
+}
+
 // sample(channel, frame) -> value
 Signal makeSignal(double sampleRate, int channelCount, size_t frameCount,
                   const std::function<float(int, size_t)>& sample);
@@ -46,6 +53,11 @@ Signal makeSine(double sampleRate, int channelCount, double seconds, double freq
 // Deterministic white noise in [−amplitude, amplitude], one independent stream per channel.
 Signal makeNoise(double sampleRate, int channelCount, double seconds, float amplitude,
                  uint32_t seed = 1);
+
+// A stereo music-like song at 126 BPM: kick, noise snare and hats (each channel with its own
+// noise from `seed`), bass and a pad whose root changes every bar, mixed apart per channel. At
+// `level` 1 its peaks come close to full scale.
+Signal makeSong(double sampleRate, double seconds, uint32_t seed, float level = 1.0f);
 
 void writeWav(const std::filesystem::path& path, const Signal& signal,
               WavSampleFormat format = WavSampleFormat::float32);
