@@ -13,6 +13,10 @@ std::atomic<bool> deliveryEnabled{true};
 
 }  // namespace
 
+DeliveryFigures deliveryFigures(const TruePeakMeter& peak, const R128LoudnessMeter& loudness) {
+    return DeliveryFigures{peak.truePeakDb(), static_cast<float>(loudness.integratedLufs())};
+}
+
 DeliveryFigures measureDelivery(const float* const* channels, int channelCount, int64_t frameCount,
                                 double sampleRate) {
     const int count = std::max(channelCount, 0);
@@ -24,7 +28,7 @@ DeliveryFigures measureDelivery(const float* const* channels, int channelCount, 
     // (within 1e−17 of the figures of the same song fed in blocks).
     loudness.processWhole(channels, frameCount);
     peak.process(channels, frameCount);
-    return DeliveryFigures{peak.truePeakDb(), static_cast<float>(loudness.integratedLufs())};
+    return deliveryFigures(peak, loudness);
 }
 
 void DeliveryMeter::prepare(int channelCount, double sampleRate) {
@@ -49,7 +53,7 @@ void DeliveryMeter::process(const float* const* channels, int64_t frameCount) {
 }
 
 DeliveryFigures DeliveryMeter::figures() const {
-    return DeliveryFigures{peak_.truePeakDb(), static_cast<float>(loudness_.integratedLufs())};
+    return deliveryFigures(peak_, loudness_);
 }
 
 void setDeliveryFigures(AudioStats& stats, const DeliveryFigures& figures) {

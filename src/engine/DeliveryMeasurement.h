@@ -20,6 +20,9 @@ struct DeliveryFigures {
                                                                      // −inf when nothing passes the gates
 };
 
+// What a true-peak meter and a loudness meter have measured, as delivery figures.
+DeliveryFigures deliveryFigures(const TruePeakMeter& peak, const R128LoudnessMeter& loudness);
+
 // The figures of `frameCount` frames of de-interleaved samples held in memory (the loudness by
 // R128LoudnessMeter::processWhole). Never fails; safe from any number of threads.
 DeliveryFigures measureDelivery(const float* const* channels, int channelCount, int64_t frameCount,

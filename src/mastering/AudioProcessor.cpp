@@ -133,15 +133,13 @@ public:
             DecodedChunk onChunk;
             if (measureDelivery) {
                 const double rate = reader.processingFormat().sampleRate;
-                onChunk = [&meter, rate](const std::shared_ptr<const DecodedAudio>& audio,
-                                         const float* const* channels, uint32_t frames) {
-                    if (audio->channels.empty()) return;
+                onChunk = [&meter, rate](const std::shared_ptr<const DecodedAudio>& audio, int64_t decoded) {
                     if (!meter) {
                         std::vector<const float*> starts;
                         for (const auto& samples : audio->channels) starts.push_back(samples.data());
                         meter = std::make_unique<FollowingMeter>(std::move(starts), rate, audio);
                     }
-                    meter->publish((channels[0] - audio->channels[0].data()) + int64_t(frames));
+                    meter->publish(decoded);
                 };
             }
             auto decoded = decodeIntoMemory(reader, kMaxInMemoryBytes, isCancelled, onChunk);

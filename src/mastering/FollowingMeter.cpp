@@ -53,7 +53,7 @@ DeliveryFigures FollowingMeter::finish() {
     }
     stop();
     for (int part = 0; part < kParts; ++part) meterUpTo(part, available);
-    return DeliveryFigures{peak_.truePeakDb(), static_cast<float>(loudness_.integratedLufs())};
+    return deliveryFigures(peak_, loudness_);
 }
 
 int64_t FollowingMeter::framesMeasured() const {

@@ -89,8 +89,8 @@ Result<std::shared_ptr<const DecodedAudio>> decodeIntoMemory(AudioFileReader& re
         auto got = reader.read(at.data(), wanted);
         if (!got) return got.error();
         if (got.value() == 0) break;
-        if (onChunk) onChunk(audio, at.data(), got.value());
         frames += got.value();
+        if (onChunk) onChunk(audio, frames);
     }
     for (auto& samples : audio->channels) samples.resize(static_cast<size_t>(frames));
     audio->length = frames;

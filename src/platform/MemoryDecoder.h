@@ -94,12 +94,10 @@ std::unique_ptr<AudioFileReader> readerOverMemory(std::shared_ptr<const DecodedA
 // Asked before every chunk; true stops the decoding. May be empty.
 using DecodeCancelled = std::function<bool()>;
 
-// Told of every chunk as soon as it is decoded, on the decoding thread: `channels[c]` points at
-// the chunk's `frames` samples of channel c inside the arrays being filled. The samples stay where
-// they are for as long as `audio` lives (also when the decoding fails later), so the chunk may be
-// read on another thread meanwhile, holding on to `audio`. May be empty.
-using DecodedChunk = std::function<void(const std::shared_ptr<const DecodedAudio>& audio,
-                                        const float* const* channels, uint32_t frames)>;
+// Told after every chunk, on the decoding thread, that frames [0, `decoded`) of audio->channels
+// are in place. The arrays never move while `audio` lives (also when the decoding fails later),
+// so those frames may be read on another thread meanwhile, holding on to `audio`. May be empty.
+using DecodedChunk = std::function<void(const std::shared_ptr<const DecodedAudio>& audio, int64_t decoded)>;
 
 // The planar float size in bytes of `frames` frames of `format` (saturating at UINT64_MAX).
 uint64_t decodedBytes(const AudioFormat& format, int64_t frames);
