@@ -76,6 +76,26 @@ struct KWeightingLanes {
     V x1{}, x2{}, s1{}, s2{}, y1{}, y2{};
 };
 
+// The frames after which the K-weighting has forgotten where it started to within 1e−20, from
+// its slowest pole of radius r: (n + 1) · r^n, the envelope of a double pole, in steps of 256.
+// −1 when the filter does not settle within 2^24 frames.
+int64_t settlingFramesOf(const KWeightingDesign& d) {
+    double radius = 0.0;
+    for (const double* a : {d.shelfA, d.highPassA}) {
+        const double discriminant = a[1] * a[1] - 4.0 * a[2];
+        const double r = discriminant < 0.0
+                             ? std::sqrt(a[2])
+                             : 0.5 * (std::fabs(a[1]) + std::sqrt(discriminant));  // the larger root's size
+        radius = std::max(radius, r);
+    }
+    if (!(radius < 1.0)) return -1;
+    const double limit = std::log(1e-20), perFrame = std::log(radius);
+    for (int64_t n = 256; n < (int64_t{1} << 24); n += 256) {
+        if (std::log(double(n + 1)) + double(n) * perFrame < limit) return n;
+    }
+    return -1;
+}
+
 }  // namespace
 
 KWeightingDesign KWeightingDesign::forSampleRate(double sampleRate) {
@@ -129,6 +149,13 @@ void R128LoudnessMeter::prepare(int channelCount, double sampleRate) {
     segmentFrames_ = sampleRate >= 1.0 ? static_cast<int64_t>((sampleRate + 5.0) / 10.0) : 0;
     segmentFilled_ = 0;
     segments_.clear();
+    settlingFrames_ = segmentFrames_ > 0 ? settlingFramesOf(design_) : -1;
+    if (settlingFrames_ > stretchFrames() / 4) settlingFrames_ = -1;
+    // Enough stretches that their channels fill whole vectors of four lanes.
+    stretchesPerBatch_ = 4 / std::gcd<int64_t>(std::max<int64_t>(count, 1), 4);
+    stretchesMeasured_ = 0;
+    fedInOrder_ = 0;
+    completedAt_ = -1;
 }
 
 namespace {
@@ -174,7 +201,8 @@ void filterPairBest(KWeightingLanes<Vec2>& k, const float* a, const float* b, in
 }  // namespace
 
 void R128LoudnessMeter::process(const float* const* channels, int64_t frameCount) {
-    if (segmentFrames_ < 1) return;
+    if (segmentFrames_ < 1 || frameCount <= 0) return;
+    fedInOrder_ += frameCount;
     // Every channel's Σy² runs on across calls until its 100 ms segment is full, and histories
     // are flushed only there, so that the figures do not depend on how the signal was cut into
     // blocks.
@@ -222,114 +250,138 @@ namespace {
 
 using Vec4 = double __attribute__((vector_size(4 * sizeof(double))));
 
+// Four lanes of the K-weighting, each a channel of one stretch.
 struct LaneSource {
-    const float* samples[4];
-    int64_t start[4];  // first counted frame of each lane
+    const float* settling[4];  // each lane's `warm` frames before its first counted one
+    const float* samples[4];   // each lane's first counted frame
+    double* sums[4];           // each lane's Σy² per segment
 };
 
-// Runs the four lanes from `warm` frames before their starts (reading silence before frame 0)
-// through `segmentCount` segments of `segmentFrames`; adds each lane's Σy² of segment s to
-// sums[lane][s]. Leaves each lane's history in `history` (x1, x2, s1, s2, y1, y2).
+// Runs the four lanes from silence through `warm` settling frames, then `segmentCount` segments
+// of `segmentFrames`; sums[lane][s] is the lane's Σy² of segment s.
 template <typename V>
 [[gnu::always_inline]] inline void runLanes(const KWeightingDesign& d, const LaneSource& src, int64_t warm,
-                                            int64_t segmentFrames, int64_t segmentCount,
-                                            std::vector<double> (&sums)[4], double (&history)[4][6]) {
+                                            int64_t segmentFrames, int64_t segmentCount) {
     KWeightingLanes<V> k(d);
-    const auto step = [&](const V& in, V& squares) { k.step(in, squares); };
-    V unused{};
-    for (int64_t i = -warm; i < 0; ++i) {
-        V in;
-        for (int l = 0; l < 4; ++l) {
-            const int64_t at = src.start[l] + i;
-            in[l] = at >= 0 ? double(src.samples[l][at]) : 0.0;
-        }
-        step(in, unused);
+    {
+        const float *w0 = src.settling[0], *w1 = src.settling[1], *w2 = src.settling[2], *w3 = src.settling[3];
+        V unused{};
+        for (int64_t i = 0; i < warm; ++i) k.step(V{double(w0[i]), double(w1[i]), double(w2[i]), double(w3[i])}, unused);
     }
-    const float* p0 = src.samples[0] + src.start[0];
-    const float* p1 = src.samples[1] + src.start[1];
-    const float* p2 = src.samples[2] + src.start[2];
-    const float* p3 = src.samples[3] + src.start[3];
+    const float *p0 = src.samples[0], *p1 = src.samples[1], *p2 = src.samples[2], *p3 = src.samples[3];
     for (int64_t s = 0; s < segmentCount; ++s) {
         V squares{};
         const int64_t from = s * segmentFrames, to = from + segmentFrames;
         for (int64_t i = from; i < to; ++i) {
             const V in{double(p0[i]), double(p1[i]), double(p2[i]), double(p3[i])};
-            step(in, squares);
+            k.step(in, squares);
         }
-        for (int l = 0; l < 4; ++l) sums[l][static_cast<size_t>(s)] = squares[l];
-    }
-    for (int l = 0; l < 4; ++l) {
-        const double h[6] = {k.x1[l], k.x2[l], k.s1[l], k.s2[l], k.y1[l], k.y2[l]};
-        for (int k = 0; k < 6; ++k) history[l][k] = h[k];
+        for (int l = 0; l < 4; ++l) src.sums[l][s] = squares[l];
     }
 }
 
 void runLanesBaseline(const KWeightingDesign& d, const LaneSource& src, int64_t warm, int64_t segmentFrames,
-                      int64_t segmentCount, std::vector<double> (&sums)[4], double (&history)[4][6]) {
-    runLanes<Vec4>(d, src, warm, segmentFrames, segmentCount, sums, history);
+                      int64_t segmentCount) {
+    runLanes<Vec4>(d, src, warm, segmentFrames, segmentCount);
 }
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 __attribute__((target("avx2,fma"))) void runLanesAvx2(const KWeightingDesign& d, const LaneSource& src, int64_t warm,
-                                                  int64_t segmentFrames, int64_t segmentCount,
-                                                  std::vector<double> (&sums)[4], double (&history)[4][6]) {
-    runLanes<Vec4>(d, src, warm, segmentFrames, segmentCount, sums, history);
+                                                  int64_t segmentFrames, int64_t segmentCount) {
+    runLanes<Vec4>(d, src, warm, segmentFrames, segmentCount);
 }
 #endif
 
-}  // namespace
-
-void R128LoudnessMeter::processWhole(const float* const* channels, int64_t frameCount) {
-    constexpr int64_t kWarmFrames = 8192;
-    const int count = static_cast<int>(channels_.size());
-    const bool fresh = segments_.empty() && segmentFilled_ == 0;
-    const int tiles = count == 1 ? 4 : count == 2 ? 2 : 0;
-    const int64_t segmentCount = segmentFrames_ > 0 ? frameCount / segmentFrames_ : 0;
-    const int64_t perTile = tiles > 0 ? segmentCount / tiles : 0;
-    if (!fresh || tiles == 0 || perTile * segmentFrames_ < 4 * kWarmFrames) {
-        process(channels, frameCount);
-        return;
-    }
-    LaneSource src{};
-    for (int l = 0; l < 4; ++l) {
-        const int tile = l / count, channel = l % count;
-        src.samples[l] = channels[channel];
-        src.start[l] = tile * perTile * segmentFrames_;
-    }
-    std::vector<double> sums[4];
-    for (auto& s : sums) s.assign(static_cast<size_t>(perTile), 0.0);
-    double history[4][6];
+void runLanesBest(const KWeightingDesign& d, const LaneSource& src, int64_t warm, int64_t segmentFrames,
+                  int64_t segmentCount) {
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
     static const bool hasAvx2 = [] {
         __builtin_cpu_init();
         return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("fma") != 0;
     }();
-    if (hasAvx2) {
-        runLanesAvx2(design_, src, kWarmFrames, segmentFrames_, perTile, sums, history);
-    } else {
-        runLanesBaseline(design_, src, kWarmFrames, segmentFrames_, perTile, sums, history);
-    }
-#else
-    runLanesBaseline(design_, src, kWarmFrames, segmentFrames_, perTile, sums, history);
+    if (hasAvx2) return runLanesAvx2(d, src, warm, segmentFrames, segmentCount);
 #endif
-    segments_.assign(static_cast<size_t>(perTile * tiles), 0.0);
-    for (int l = 0; l < 4; ++l) {
-        const int tile = l / count, channel = l % count;
-        const double weight = channels_[static_cast<size_t>(channel)].weight;
-        for (int64_t s = 0; s < perTile; ++s) {
-            segments_[static_cast<size_t>(tile * perTile + s)] += weight * sums[l][static_cast<size_t>(s)];
+    runLanesBaseline(d, src, warm, segmentFrames, segmentCount);
+}
+
+}  // namespace
+
+bool R128LoudnessMeter::inStretches() const {
+    return fedInOrder_ == 0 && settlingFrames_ >= 0 && !channels_.empty() && segmentFrames_ > 0;
+}
+
+void R128LoudnessMeter::processAvailable(const float* const* channels, int64_t available, bool complete) {
+    if (completedAt_ >= 0) return;
+    if (!inStretches()) {
+        if (available > fedInOrder_) {
+            std::vector<const float*> rest(channels_.size());
+            for (size_t c = 0; c < rest.size(); ++c) rest[c] = channels[c] + fedInOrder_;
+            process(rest.data(), available - fedInOrder_);
+        }
+        if (complete) completedAt_ = std::max(available, fedInOrder_);
+        return;
+    }
+    const int64_t whole = available / stretchFrames();
+    int64_t batches = (whole - stretchesMeasured_) / stretchesPerBatch_;
+    if (batches > 0) {
+        measureStretches(channels, stretchesMeasured_, batches * stretchesPerBatch_, kStretchSegments);
+    }
+    if (!complete) return;
+    // The whole stretches that do not fill the lanes, then what is left of the last one.
+    if (whole > stretchesMeasured_) measureStretches(channels, stretchesMeasured_, whole - stretchesMeasured_,
+                                                     kStretchSegments);
+    const int64_t segmentsLeft = (available - whole * stretchFrames()) / segmentFrames_;
+    if (segmentsLeft > 0) measureStretches(channels, whole, 1, segmentsLeft);
+    completedAt_ = std::max<int64_t>(available, 0);
+}
+
+void R128LoudnessMeter::measureStretches(const float* const* channels, int64_t first, int64_t count,
+                                         int64_t segmentsEach) {
+    const auto channelCount = static_cast<int64_t>(channels_.size());
+    const int64_t lanes = count * channelCount;
+    // Lane j is channel j % channelCount of stretch first + j / channelCount.
+    std::vector<double> sums(static_cast<size_t>(lanes * segmentsEach));
+    std::vector<double> unused(static_cast<size_t>(segmentsEach));
+    // The first stretch settles on the silence before the signal.
+    const std::vector<float> silence(first == 0 ? static_cast<size_t>(settlingFrames_) : 0);
+    for (int64_t j0 = 0; j0 < lanes; j0 += 4) {
+        LaneSource src{};
+        for (int l = 0; l < 4; ++l) {
+            // Lanes past the last repeat the first one; their sums are dropped.
+            const bool used = j0 + l < lanes;
+            const int64_t j = used ? j0 + l : j0;
+            const int64_t start = (first + j / channelCount) * stretchFrames();
+            src.samples[l] = channels[j % channelCount] + start;
+            src.settling[l] = start == 0 ? silence.data() : src.samples[l] - settlingFrames_;
+            src.sums[l] = used ? sums.data() + j * segmentsEach : unused.data();
+        }
+        runLanesBest(design_, src, settlingFrames_, segmentFrames_, segmentsEach);
+    }
+    for (int64_t s = 0; s < count; ++s) {
+        for (int64_t segment = 0; segment < segmentsEach; ++segment) {
+            double sum = 0.0;
+            for (int64_t c = 0; c < channelCount; ++c) {
+                sum += channels_[static_cast<size_t>(c)].weight *
+                       sums[static_cast<size_t>((s * channelCount + c) * segmentsEach + segment)];
+            }
+            segments_.push_back(sum);
         }
     }
-    // The last stretch's history is the signal's at its end; the rest runs on from there.
-    for (int channel = 0; channel < count; ++channel) {
-        const double* h = history[(tiles - 1) * count + channel];
-        ChannelState& st = channels_[static_cast<size_t>(channel)];
-        st.x1 = h[0], st.x2 = h[1], st.s1 = h[2], st.s2 = h[3], st.y1 = h[4], st.y2 = h[5];
-    }
-    const int64_t done = perTile * tiles * segmentFrames_;
-    std::vector<const float*> rest(static_cast<size_t>(count));
-    for (int c = 0; c < count; ++c) rest[static_cast<size_t>(c)] = channels[c] + done;
-    process(rest.data(), frameCount - done);
+    stretchesMeasured_ = first + count;
+}
+
+void R128LoudnessMeter::processWhole(const float* const* channels, int64_t frameCount) {
+    processAvailable(channels, frameCount, true);
+}
+
+int64_t R128LoudnessMeter::nextBatchEnd() const {
+    if (!inStretches()) return fedInOrder_ + 1;
+    return (stretchesMeasured_ + stretchesPerBatch_) * stretchFrames();
+}
+
+int64_t R128LoudnessMeter::framesMeasured() const {
+    if (completedAt_ >= 0) return completedAt_;
+    return inStretches() ? stretchesMeasured_ * stretchFrames() : fedInOrder_;
 }
 
 double R128LoudnessMeter::integratedLufs() const {

@@ -30,12 +30,28 @@ public:
 
     // `channels[c]` holds `frameCount` samples of channel c; blocks follow on in time.
     void process(const float* const* channels, int64_t frameCount);
-    // The same as process() for a whole signal in memory, fed to a freshly prepared meter: mono
-    // and stereo run as four stretches side by side in the lanes of one vector, each stretch after
-    // the first started 8192 frames early from silence, so that its history has settled (to
-    // below 1e−17 of the signal) where its count begins. Other layouts, or a meter already fed,
-    // go through process().
+    // The same as process() for a signal that stays in memory while it grows (as it is decoded
+    // or rendered), fed to a freshly prepared meter: frames [0, available) of channel c are at
+    // channels[c], the same arrays at every call and `available` never less than before. The
+    // signal is measured in stretches of kStretchSegments segments, four lanes of them (a stretch
+    // and channel each) side by side in one vector; every stretch is started from silence
+    // settlingFrames() before its first frame, by which time its history is the signal's to
+    // within 1e−20 of the signal. A call measures the whole stretches that fill the lanes; with
+    // `complete` everything, after which the meter takes nothing more. The figures are the same
+    // whatever `available` was at each call (and within rounding of those of process()).
+    // A meter fed by process() before, or one whose filter settles too slowly for stretches (at
+    // rates of a few kHz), goes on in order.
+    void processAvailable(const float* const* channels, int64_t available, bool complete);
+    // processAvailable(channels, frameCount, true).
     void processWhole(const float* const* channels, int64_t frameCount);
+    // What processAvailable() needs before it measures again: the frames up to the end of its next
+    // stretches (any new frame when it goes on in order).
+    int64_t nextBatchEnd() const;
+    // Frames measured so far (by whole stretches, or in order).
+    int64_t framesMeasured() const;
+
+    static constexpr int64_t kStretchSegments = 64;
+    int64_t settlingFrames() const { return settlingFrames_; }
 
     // Gated integrated loudness, LUFS: blocks above −70 LUFS, then those above the mean of
     // these less 10 LU. −infinity when no block passes (silence, or less than 400 ms).
@@ -56,6 +72,16 @@ private:
     int64_t segmentFrames_ = 0;  // 100 ms
     int64_t segmentFilled_ = 0;  // frames of the current 100 ms fed so far
     std::vector<double> segments_;  // weighted Σ y² of every finished 100 ms
+
+    // Stretches.
+    void measureStretches(const float* const* channels, int64_t first, int64_t count, int64_t segmentsEach);
+    bool inStretches() const;
+    int64_t stretchFrames() const { return segmentFrames_ * kStretchSegments; }
+    int64_t settlingFrames_ = -1;  // −1: too slow for stretches
+    int64_t stretchesPerBatch_ = 1;
+    int64_t stretchesMeasured_ = 0;
+    int64_t fedInOrder_ = 0;      // frames fed by process()
+    int64_t completedAt_ = -1;    // the signal's length once processAvailable() completed it
 };
 
 }  // namespace korvanta

@@ -134,12 +134,19 @@ template <typename V, int Step>
         }
     }
     float result = largestLane(peak);
+    // The last frames one by one, each value summed exactly as a lane of the vectors sums it, so
+    // that the figure does not depend on where blocks begin and end.
     for (; i < frames; ++i) {
         const float* x = window + kHistory + i;
         if (std::fabs(x[0]) > result) result = std::fabs(x[0]);
         for (int p = 0; p < TruePeakMeter::kPhases; p += Step) {
-            float sum = 0.0f;
-            for (int k = 0; k < TruePeakMeter::kTapsPerPhase; ++k) sum += kPhaseTaps[p][k] * x[-k];
+            float s0 = kPhaseTaps[p][0] * x[0], s1 = kPhaseTaps[p][1] * x[-1], s2 = kPhaseTaps[p][2] * x[-2];
+            for (int k = 3; k < TruePeakMeter::kTapsPerPhase; k += 3) {
+                s0 += kPhaseTaps[p][k] * x[-k];
+                s1 += kPhaseTaps[p][k + 1] * x[-k - 1];
+                s2 += kPhaseTaps[p][k + 2] * x[-k - 2];
+            }
+            const float sum = (s0 + s1) + s2;
             if (std::fabs(sum) > result) result = std::fabs(sum);
         }
     }
@@ -181,7 +188,7 @@ float blockPeakBest(const float* window, int64_t frames, float floor) {
 void TruePeakMeter::prepare(int channelCount, double sampleRate) {
     factor_ = sampleRate >= 176400.0 ? 2 : kPhases;
     channels_.assign(static_cast<size_t>(std::max(channelCount, 0)), Channel{});
-    for (auto& c : channels_) c.window.assign(static_cast<size_t>(kHistory + kBlockFrames), 0.0f);
+    for (auto& c : channels_) c.window.assign(static_cast<size_t>(2 * kHistory), 0.0f);
 }
 
 void TruePeakMeter::reset() {
@@ -192,21 +199,33 @@ void TruePeakMeter::reset() {
 }
 
 void TruePeakMeter::process(const float* const* channels, int64_t frameCount) {
+    if (frameCount <= 0) return;
     // The figure is the loudest channel's: what cannot exceed the peak of any channel so far need
     // not be interpolated.
     float floor = truePeakLinear();
+    const auto blockPeak = [this](const float* window, int64_t frames, float below) {
+        return factor_ == kPhases ? blockPeakBest<1>(window, frames, below) : blockPeakBest<2>(window, frames, below);
+    };
     for (size_t c = 0; c < channels_.size(); ++c) {
         Channel& ch = channels_[c];
+        const float* x = channels[c];
         float* window = ch.window.data();
-        for (int64_t done = 0; done < frameCount;) {
-            const int64_t n = std::min(kBlockFrames, frameCount - done);
-            std::memcpy(window + kHistory, channels[c] + done, static_cast<size_t>(n) * sizeof(float));
-            const float peak = factor_ == kPhases ? blockPeakBest<1>(window, n, floor)
-                                                  : blockPeakBest<2>(window, n, floor);
-            ch.peak = std::max(ch.peak, peak);
+        // The first frames take their history from the previous block, kept in the window; the
+        // rest find theirs in `x` itself.
+        const int64_t head = std::min<int64_t>(kHistory, frameCount);
+        std::memcpy(window + kHistory, x, static_cast<size_t>(head) * sizeof(float));
+        float peak = blockPeak(window, head, floor);
+        for (int64_t done = head; done < frameCount; done += kBlockFrames) {
             floor = std::max(floor, peak);
-            std::memmove(window, window + n, kHistory * sizeof(float));
-            done += n;
+            peak = std::max(peak, blockPeak(x + done - kHistory, std::min(kBlockFrames, frameCount - done), floor));
+        }
+        ch.peak = std::max(ch.peak, peak);
+        floor = std::max(floor, peak);
+        // The last kHistory samples, for the next block.
+        if (frameCount >= kHistory) {
+            std::memcpy(window, x + frameCount - kHistory, kHistory * sizeof(float));
+        } else {
+            std::memmove(window, window + frameCount, kHistory * sizeof(float));
         }
     }
 }

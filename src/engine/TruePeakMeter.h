@@ -19,7 +19,9 @@ class TruePeakMeter {
 public:
     static constexpr int kTapsPerPhase = 12;
     static constexpr int kPhases = 4;
-    static constexpr int64_t kBlockFrames = 4096;  // frames interpolated per inner run
+    static constexpr int64_t kBlockFrames = 4096;  // frames interpolated per inner run (the floor
+                                                   // below which nothing is interpolated rises
+                                                   // between runs)
 
     // `channelCount` ≥ 0, `sampleRate` in Hz. Allocates; clears any previous measurement.
     void prepare(int channelCount, double sampleRate);
@@ -37,7 +39,8 @@ public:
 
 private:
     struct Channel {
-        // The last kTapsPerPhase − 1 samples, then room for one block of new ones.
+        // The last kTapsPerPhase − 1 samples, then room for as many new ones (where a block's
+        // first frames meet the history).
         std::vector<float> window;
         float peak = 0.0f;
     };

@@ -7,8 +7,10 @@ namespace korvanta {
 
 namespace {
 
-// Metered in pieces of at most this many frames, so that a stop is heard soon.
-constexpr int64_t kPieceFrames = 1 << 16;
+// The true peak is metered in pieces of this many frames (about six seconds), the loudness in
+// whole stretches: each part is woken once its next piece is there, not at every frame the
+// producer publishes, and a stop is heard within a few milliseconds of work.
+constexpr int64_t kPieceFrames = 1 << 18;
 
 }  // namespace
 
@@ -17,6 +19,8 @@ FollowingMeter::FollowingMeter(std::vector<const float*> channels, double sample
     : channels_(std::move(channels)), keepAlive_(std::move(keepAlive)) {
     peak_.prepare(static_cast<int>(channels_.size()), sampleRate);
     loudness_.prepare(static_cast<int>(channels_.size()), sampleRate);
+    parts_[kTruePeak].wanted = kPieceFrames;
+    parts_[kLoudness].wanted = loudness_.nextBatchEnd();
     for (int part = 0; part < kParts; ++part) {
         parts_[size_t(part)].at.resize(channels_.size());
         try {
@@ -36,12 +40,19 @@ FollowingMeter::~FollowingMeter() {
 }
 
 void FollowingMeter::publish(int64_t frames) {
+    bool wake[kParts]{};
     {
         std::lock_guard lock(mutex_);
         if (frames <= available_) return;
+        for (int part = 0; part < kParts; ++part) {
+            const int64_t wanted = parts_[size_t(part)].wanted;
+            wake[part] = available_ < wanted && frames >= wanted;
+        }
         available_ = frames;
     }
-    published_.notify_all();
+    for (int part = 0; part < kParts; ++part) {
+        if (wake[part]) parts_[size_t(part)].woken.notify_one();
+    }
 }
 
 DeliveryFigures FollowingMeter::finish() {
@@ -52,7 +63,7 @@ DeliveryFigures FollowingMeter::finish() {
         available = available_;
     }
     stop();
-    for (int part = 0; part < kParts; ++part) meterUpTo(part, available);
+    for (int part = 0; part < kParts; ++part) meterUpTo(part, available, true);
     return deliveryFigures(peak_, loudness_);
 }
 
@@ -61,45 +72,38 @@ int64_t FollowingMeter::framesMeasured() const {
 }
 
 void FollowingMeter::stop() {
-    published_.notify_all();
+    for (Part& part : parts_) part.woken.notify_one();
     for (Part& part : parts_) {
         if (part.thread.joinable()) part.thread.join();
     }
 }
 
 void FollowingMeter::run(int part) {
-    const int64_t& measured = parts_[size_t(part)].measured;
+    Part& p = parts_[size_t(part)];
     std::unique_lock lock(mutex_);
     for (;;) {
-        published_.wait(lock, [&] { return abandoned_ || closing_ || available_ > measured; });
-        if (abandoned_) return;
+        p.woken.wait(lock, [&] { return abandoned_ || closing_ || available_ >= p.wanted; });
+        // Once closing, finish() meters what is left.
+        if (abandoned_ || closing_) return;
         const int64_t available = available_;
-        if (available <= measured) {
-            if (closing_) return;
-            continue;
-        }
         lock.unlock();
-        if (part == kLoudness && measured == 0 && available >= kPieceFrames) {
-            // A start with much already there (a kept trial catching up): the loudness runs on
-            // several stretches of it at once.
-            loudness_.processWhole(channels_.data(), available);
-            parts_[kLoudness].measured = available;
-        } else {
-            meterUpTo(part, std::min(available, measured + kPieceFrames));
-        }
+        meterUpTo(part, part == kTruePeak ? available / kPieceFrames * kPieceFrames : available);
+        const int64_t wanted = part == kTruePeak ? p.measured + kPieceFrames : loudness_.nextBatchEnd();
         lock.lock();
+        p.wanted = wanted;
     }
 }
 
-void FollowingMeter::meterUpTo(int part, int64_t frames) {
+void FollowingMeter::meterUpTo(int part, int64_t frames, bool last) {
     Part& p = parts_[size_t(part)];
+    if (part == kLoudness) {
+        loudness_.processAvailable(channels_.data(), frames, last);
+        p.measured = loudness_.framesMeasured();
+        return;
+    }
     if (frames <= p.measured) return;
     for (size_t c = 0; c < channels_.size(); ++c) p.at[c] = channels_[c] + p.measured;
-    if (part == kTruePeak) {
-        peak_.process(p.at.data(), frames - p.measured);
-    } else {
-        loudness_.process(p.at.data(), frames - p.measured);
-    }
+    peak_.process(p.at.data(), frames - p.measured);
     p.measured = frames;
 }
 

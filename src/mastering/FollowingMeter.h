@@ -42,13 +42,16 @@ private:
     // One meter and the thread that feeds it.
     struct Part {
         int64_t measured = 0;  // written by the part's thread only, read once it has stopped
+        int64_t wanted = 0;    // guarded by mutex_: the frames its next piece of work needs
+        std::condition_variable woken;
         std::vector<const float*> at;
         std::thread thread;
     };
     enum { kTruePeak, kLoudness, kParts };
 
     void run(int part);
-    void meterUpTo(int part, int64_t frames);
+    // Up to `frames`; `last`: the producer is done.
+    void meterUpTo(int part, int64_t frames, bool last = false);
     void stop();
 
     std::vector<const float*> channels_;
@@ -56,7 +59,6 @@ private:
     TruePeakMeter peak_;
     R128LoudnessMeter loudness_;
     std::mutex mutex_;
-    std::condition_variable published_;
     int64_t available_ = 0;  // guarded by mutex_
     bool closing_ = false;   // guarded by mutex_: meter what is published, then stop
     bool abandoned_ = false; // guarded by mutex_: stop now

@@ -2,8 +2,12 @@
 
 #include <sys/mman.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -19,18 +23,48 @@ size_t roundUp(size_t bytes) { return (bytes + kHugePage - 1) / kHugePage * kHug
 
 void unmapRun(void* memory, size_t size) noexcept { munmap(memory, size); }
 
+using Clock = std::chrono::steady_clock;
+
 // Runs given back and kept for reuse, and the true size of every reused run still out (a run
 // handed out again may be larger than asked for).
 struct Spares {
+    struct Run {
+        void* memory;
+        size_t size;
+        Clock::time_point since;  // given back then
+    };
     std::mutex mutex;
-    std::vector<std::pair<void*, size_t>> runs;  // guarded by mutex
+    std::vector<Run> runs;                       // guarded by mutex, oldest first
     size_t bytes = 0;                            // guarded by mutex: the runs' sizes together
     std::unordered_map<void*, size_t> reused;    // guarded by mutex
+    std::chrono::milliseconds lifetime{kSpareLargeLifetimeMs};  // guarded by mutex
+    std::condition_variable changed;             // a run given back, or the lifetime changed
+    bool sweeping = false;                       // guarded by mutex: the sweeper thread runs
 };
 
 Spares& spares() {
     static Spares* instance = new Spares;  // never destroyed: used until the process ends
     return *instance;
+}
+
+// Returns to the system every run kept longer than the lifetime. With `s.mutex` held.
+void releaseExpired(Spares& s, Clock::time_point now) {
+    while (!s.runs.empty() && now - s.runs.front().since >= s.lifetime) {
+        unmapRun(s.runs.front().memory, s.runs.front().size);
+        s.bytes -= s.runs.front().size;
+        s.runs.erase(s.runs.begin());
+    }
+}
+
+// The sweeper: wakes when the oldest run's time is up, and stops once no run is kept.
+void sweep() {
+    Spares& s = spares();
+    std::unique_lock lock(s.mutex);
+    while (!s.runs.empty()) {
+        s.changed.wait_until(lock, s.runs.front().since + s.lifetime);
+        releaseExpired(s, Clock::now());
+    }
+    s.sweeping = false;
 }
 
 }  // namespace
@@ -44,10 +78,11 @@ void* allocateLargeUninitialized(size_t bytes) noexcept {
         // The smallest run that is large enough.
         auto best = s.runs.end();
         for (auto it = s.runs.begin(); it != s.runs.end(); ++it) {
-            if (it->second >= size && (best == s.runs.end() || it->second < best->second)) best = it;
+            if (it->size >= size && (best == s.runs.end() || it->size < best->size)) best = it;
         }
         if (best != s.runs.end()) {
-            const auto [memory, runSize] = *best;
+            void* const memory = best->memory;
+            const size_t runSize = best->size;
             s.runs.erase(best);
             s.bytes -= runSize;
             if (runSize != size) s.reused.emplace(memory, runSize);
@@ -91,21 +126,41 @@ void freeLarge(void* memory, size_t bytes) noexcept {
         if (size <= kSpareLargeBytes) {
             // Evict the oldest runs until this one fits.
             while (!s.runs.empty() && (s.bytes + size > kSpareLargeBytes || s.runs.size() >= kMaxSpareRuns)) {
-                unmapRun(s.runs.front().first, s.runs.front().second);
-                s.bytes -= s.runs.front().second;
+                unmapRun(s.runs.front().memory, s.runs.front().size);
+                s.bytes -= s.runs.front().size;
                 s.runs.erase(s.runs.begin());
             }
-#ifdef MADV_FREE
-            // The kernel may take the pages back whenever it needs them (they then read as zeros).
-            (void)madvise(memory, size, MADV_FREE);
-#endif
-            s.runs.emplace_back(memory, size);
+            if (!s.sweeping) {
+                try {
+                    std::thread(sweep).detach();
+                    s.sweeping = true;
+                } catch (const std::system_error&) {
+                    // No thread to return it later: back to the system now.
+                    unmapRun(memory, size);
+                    return;
+                }
+            }
+            s.runs.push_back(Spares::Run{memory, size, Clock::now()});
             s.bytes += size;
+            s.changed.notify_one();
             return;
         }
     } catch (...) {
     }
     unmapRun(memory, size);
+}
+
+size_t spareLargeBytes() {
+    Spares& s = spares();
+    std::lock_guard lock(s.mutex);
+    return s.bytes;
+}
+
+void setSpareLargeLifetime(std::chrono::milliseconds lifetime) {
+    Spares& s = spares();
+    std::lock_guard lock(s.mutex);
+    s.lifetime = lifetime;
+    s.changed.notify_one();
 }
 
 }  // namespace korvanta

@@ -3,6 +3,7 @@
 // a few dozen page faults instead of tens of thousands.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 
 namespace korvanta {
@@ -14,15 +15,22 @@ inline constexpr size_t kLargeAllocationBytes = size_t{4} << 20;
 void* allocateLarge(size_t bytes) noexcept;
 
 // The same, except that the memory holds whatever it held before: runs given back are kept for
-// a while (up to kSpareLargeBytes in all, the kernel free to reclaim them meanwhile) and handed out
-// again here, so that song after song reuses memory already mapped instead of faulting in and
-// zeroing new pages. For arrays that are written before they are read.
+// a few seconds (up to kSpareLargeBytes in all) and handed out again here, so that song after song
+// reuses memory already mapped instead of faulting in and zeroing new pages. For arrays that are
+// written before they are read.
 void* allocateLargeUninitialized(size_t bytes) noexcept;
 
 // Gives back memory from either allocation with the same `bytes`; nullptr is ignored. Any thread.
+// A run kept for reuse goes back to the system once it has not been reused for the lifetime
+// (a thread of the allocator's own waits for that while runs are kept).
 void freeLarge(void* memory, size_t bytes) noexcept;
 
-// The most memory kept for reuse.
+// The most memory kept for reuse, and for how long.
 inline constexpr size_t kSpareLargeBytes = size_t{256} << 20;
+inline constexpr int kSpareLargeLifetimeMs = 10000;
+
+// The bytes kept for reuse now; the lifetime (for tests).
+size_t spareLargeBytes();
+void setSpareLargeLifetime(std::chrono::milliseconds lifetime);
 
 }  // namespace korvanta

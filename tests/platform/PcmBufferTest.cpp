@@ -2,10 +2,12 @@
 // silent and with separate channels when made; large ones in whole, zeroed, aligned mappings.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <thread>
 
 #include "platform/LargeAllocation.h"
 #include "platform/PcmBuffer.h"
@@ -93,6 +95,15 @@ TEST(LargeAllocation, RunsGivenBackAreReusedOnlyWhereZerosAreNotPromised) {
     EXPECT_EQ(zeroed[0], 0);
     EXPECT_EQ(zeroed[kBig - 1], 0);
     freeLarge(zeroed, kBig);
+
+    // Runs left unused for the lifetime go back to the system.
+    EXPECT_GE(spareLargeBytes(), kBig);
+    setSpareLargeLifetime(std::chrono::milliseconds(20));
+    for (int waited = 0; spareLargeBytes() != 0 && waited < 5000; waited += 10) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(spareLargeBytes(), 0u);
+    setSpareLargeLifetime(std::chrono::milliseconds(kSpareLargeLifetimeMs));
 }
 
 }  // namespace
