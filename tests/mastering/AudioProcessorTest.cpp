@@ -92,7 +92,6 @@ bool finite(const AudioStats& s) {
 
 // Stricter than operator==: unmeasured (NaN) delivery figures never match.
 bool sameStats(const AudioStats& a, const AudioStats& b) {
-    fprintf(stderr, "DBG %.9g %.9g | %.9g %.9g | %.9g %.9g | %.9g %.9g | %.9g %.9g\n", a.lufs, b.lufs, a.peak, b.peak, a.rms, b.rms, a.truePeak, b.truePeak, a.lufsR128, b.lufsR128);
     return a.lufs == b.lufs && a.peak == b.peak && a.rms == b.rms && a.truePeak == b.truePeak &&
            a.lufsR128 == b.lufsR128;
 }
