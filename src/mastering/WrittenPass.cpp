@@ -62,12 +62,12 @@ void WrittenPass::take(const PcmBuffer& chunk, int64_t firstFrame, int bits) {
     if (!song_.empty()) {
         // The whole chunk, window included, into the kept rendering.
         for (size_t c = 0; c < song_.size(); ++c) {
-            snapToSampleGrid(chunk.channel(static_cast<int>(c)), song_[c].data() + firstFrame,
+            snapToSampleGridStreaming(chunk.channel(static_cast<int>(c)), song_[c].data() + firstFrame,
                              static_cast<size_t>(frames), bits);
         }
     } else if (from < to) {
         for (size_t c = 0; c < windowChannels_.size(); ++c) {
-            snapToSampleGrid(chunk.channel(static_cast<int>(c)) + (from - firstFrame),
+            snapToSampleGridStreaming(chunk.channel(static_cast<int>(c)) + (from - firstFrame),
                              windowOnly_[c].data() + (from - window_.firstFrame),
                              static_cast<size_t>(to - from), bits);
         }

@@ -1,5 +1,7 @@
 #include "platform/SampleQuantizer.h"
 
+#include <cstdint>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -98,17 +100,36 @@ void quantizeInterleaved24(const float* const* channels, int channelCount, size_
     quantizeInterleavedScalar<int32_t, 8>(channels, channelCount, first, done, frames, 24, out);
 }
 
-void snapToSampleGrid(const float* in, float* out, size_t count, int bits) {
+namespace {
+
+template <bool kStreaming>
+void snap(const float* in, float* out, size_t count, int bits) {
     const float step = 1.0f / static_cast<float>(int32_t{1} << (bits - 1));
     size_t i = 0;
 #if defined(__SSE2__)
     const Quantizer4 q(bits);
     const __m128 stepVector = _mm_set1_ps(step);
+    if constexpr (kStreaming) {
+        // Stores that bypass the caches must be 16-byte aligned.
+        for (; i < count && (reinterpret_cast<uintptr_t>(out + i) & 15) != 0; ++i) {
+            out[i] = static_cast<float>(quantizeSample(in[i], bits)) * step;
+        }
+        for (; i + 4 <= count; i += 4) _mm_stream_ps(out + i, _mm_mul_ps(_mm_cvtepi32_ps(q(in + i)), stepVector));
+        _mm_sfence();
+    }
     for (; i + 4 <= count; i += 4) {
         _mm_storeu_ps(out + i, _mm_mul_ps(_mm_cvtepi32_ps(q(in + i)), stepVector));
     }
 #endif
     for (; i < count; ++i) out[i] = static_cast<float>(quantizeSample(in[i], bits)) * step;
+}
+
+}  // namespace
+
+void snapToSampleGrid(const float* in, float* out, size_t count, int bits) { snap<false>(in, out, count, bits); }
+
+void snapToSampleGridStreaming(const float* in, float* out, size_t count, int bits) {
+    snap<true>(in, out, count, bits);
 }
 
 }  // namespace korvanta

@@ -34,5 +34,9 @@ void quantizeInterleaved24(const float* const* channels, int channelCount, size_
 // out[i] = quantizeSample(in[i], bits) / 2^(bits−1): the value a `bits`-bit file holds for in[i],
 // read back as a float. `in` and `out` may be the same array.
 void snapToSampleGrid(const float* in, float* out, size_t count, int bits);
+// The same, written past the caches: for long arrays that are read again only later, so that
+// writing them neither reads them in first nor pushes out what is being worked on. `in` and `out`
+// must not overlap.
+void snapToSampleGridStreaming(const float* in, float* out, size_t count, int bits);
 
 }  // namespace korvanta

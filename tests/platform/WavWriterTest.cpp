@@ -94,16 +94,25 @@ TEST(SampleQuantizer, BlockFormsGiveTheOneSampleIntegers) {
     }
 }
 
-TEST(SampleQuantizer, SnapsToTheFileGridInPlace) {
+// In place, and past the caches into an array at every alignment (its first few samples are
+// written one by one), with nothing written beyond the end.
+TEST(SampleQuantizer, SnapsToTheFileGrid) {
     for (int bits : {16, 24}) {
-        std::vector<float> samples = awkwardSamples(1001, unsigned(bits));
-        const std::vector<float> original = samples;
-        snapToSampleGrid(samples.data(), samples.data(), samples.size(), bits);
-        for (size_t i = 0; i < samples.size(); ++i) {
-            const float expected =
-                float(quantizeSample(original[i], bits)) / float(int32_t{1} << (bits - 1));
-            ASSERT_EQ(std::memcmp(&samples[i], &expected, sizeof(float)), 0)
-                << "x = " << original[i] << " at " << bits << " bits";
+        const std::vector<float> original = awkwardSamples(1001, unsigned(bits));
+        std::vector<float> inPlace = original;
+        snapToSampleGrid(inPlace.data(), inPlace.data(), inPlace.size(), bits);
+        for (size_t offset = 0; offset < 4; ++offset) {
+            std::vector<float> streamed(original.size() + 5, 7.0f);
+            snapToSampleGridStreaming(original.data(), streamed.data() + offset, original.size(), bits);
+            for (size_t i = 0; i < original.size(); ++i) {
+                const float expected =
+                    float(quantizeSample(original[i], bits)) / float(int32_t{1} << (bits - 1));
+                ASSERT_EQ(std::memcmp(&inPlace[i], &expected, sizeof(float)), 0)
+                    << "x = " << original[i] << " at " << bits << " bits";
+                ASSERT_EQ(std::memcmp(&streamed[offset + i], &expected, sizeof(float)), 0)
+                    << "streamed, x = " << original[i] << " at " << bits << " bits, offset " << offset;
+            }
+            EXPECT_EQ(streamed[offset + original.size()], 7.0f) << "wrote past the end";
         }
     }
 }
