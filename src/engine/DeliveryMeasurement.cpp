@@ -24,8 +24,8 @@ DeliveryFigures measureDelivery(const float* const* channels, int channelCount, 
     R128LoudnessMeter loudness;
     peak.prepare(count, sampleRate);
     loudness.prepare(count, sampleRate);
-    // The whole song is in memory: the loudness recursion runs on several stretches at once
-    // (within 1e−17 of the figures of the same song fed in blocks).
+    // The whole song is in memory: the loudness recursion runs on stretches of it side by side
+    // (within rounding of the figures of the same song fed in blocks).
     loudness.processWhole(channels, frameCount);
     peak.process(channels, frameCount);
     return deliveryFigures(peak, loudness);
