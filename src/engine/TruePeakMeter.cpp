@@ -5,6 +5,7 @@
 #include "engine/TruePeakMeter.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -55,16 +56,23 @@ template <typename V>
     peak = magnitude > peak ? magnitude : peak;
 }
 
-// Σ_k |h[k]| of the loudest phase, with a margin for rounding: no interpolated value (nor any
-// sample) exceeds this times the largest magnitude among the twelve samples it is made of.
-constexpr float kBoundGain = [] {
-    double largest = 0.0;
-    for (const auto& phase : kPhaseTaps) {
+// Σ_k |h[k]| of each phase, with a margin for rounding: no value a phase interpolates exceeds this
+// times the largest magnitude among the twelve samples it is made of. The two outer phases, which
+// lie near a sample, come to about 1.43; the two inner ones to about 2.02.
+constexpr auto kPhaseBounds = [] {
+    std::array<float, TruePeakMeter::kPhases> bounds{};
+    for (int p = 0; p < TruePeakMeter::kPhases; ++p) {
         double sum = 0.0;
-        for (const float tap : phase) sum += tap < 0.0f ? -double(tap) : double(tap);
-        largest = sum > largest ? sum : largest;
+        for (const float tap : kPhaseTaps[p]) sum += tap < 0.0f ? -double(tap) : double(tap);
+        bounds[size_t(p)] = static_cast<float>(sum * 1.001);
     }
-    return static_cast<float>(largest * 1.001);
+    return bounds;
+}();
+// The same for every phase together (no sample exceeds it either).
+constexpr float kBoundGain = [] {
+    float largest = 1.0f;
+    for (const float bound : kPhaseBounds) largest = bound > largest ? bound : largest;
+    return largest;
 }();
 
 // Frames are interpolated in groups of this many; a group none of whose values can exceed the
@@ -111,9 +119,12 @@ template <typename V, int Step>
             raisePeak(magnitudes, x);
         }
         const float largest = largestLane(magnitudes);
-        const bool below = std::max(largest, before) * kBoundGain <= floor;
+        const float loudest = std::max(largest, before);
         before = largest;
-        if (below) continue;
+        if (loudest * kBoundGain <= floor) continue;
+        // Phases that cannot beat the peak here are passed over too.
+        bool needed[TruePeakMeter::kPhases];
+        for (int p = 0; p < TruePeakMeter::kPhases; ++p) needed[p] = loudest * kPhaseBounds[size_t(p)] > floor;
         for (int j = 0; j < kGroupFrames; j += kWidth) {
             V x[TruePeakMeter::kTapsPerPhase];
             for (int k = 0; k < TruePeakMeter::kTapsPerPhase; ++k) {
@@ -122,6 +133,7 @@ template <typename V, int Step>
             raisePeak(peak, x[0]);
             // Three partial sums per phase keep the dependent additions short.
             for (int p = 0; p < TruePeakMeter::kPhases; p += Step) {
+                if (!needed[p]) continue;
                 V s0 = kPhaseTaps[p][0] * x[0], s1 = kPhaseTaps[p][1] * x[1], s2 = kPhaseTaps[p][2] * x[2];
                 for (int k = 3; k < TruePeakMeter::kTapsPerPhase; k += 3) {
                     s0 += kPhaseTaps[p][k] * x[k];

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <filesystem>
 #include <numbers>
+#include <random>
 #include <vector>
 
 #include "Ebur128Reference.h"
@@ -131,6 +132,49 @@ TEST(TruePeak, AQuieterBurstThatBeatsThePeakFoundIsStillInterpolated) {
     double sum = 0.0;
     for (double h : kSecondPhase) sum += std::fabs(h);
     EXPECT_NEAR(std::pow(10.0, measure(s).truePeakDb / 20.0), 0.4 * sum, 1e-5);
+}
+
+// A group, or a phase within it, is passed over only where it cannot beat the peak already found:
+// random bursts after a click just below each burst's own true peak (in the other channel, so
+// that it sets the floor) must still read their true peak, at 4× and at 2×.
+TEST(TruePeak, PassesOverOnlyWhatCannotBeatThePeakFound) {
+    constexpr double kTaps[4][12] = {
+        {0.0017089843750, 0.0109863281250, -0.0196533203125, 0.0332031250000, -0.0594482421875, 0.1373291015625,
+         0.9721679687500, -0.1022949218750, 0.0476074218750, -0.0266113281250, 0.0148925781250, -0.0083007812500},
+        {-0.0291748046875, 0.0292968750000, -0.0517578125000, 0.0891113281250, -0.1665039062500, 0.4650878906250,
+         0.7797851562500, -0.2003173828125, 0.1015625000000, -0.0582275390625, 0.0330810546875, -0.0189208984375},
+        {-0.0189208984375, 0.0330810546875, -0.0582275390625, 0.1015625000000, -0.2003173828125, 0.7797851562500,
+         0.4650878906250, -0.1665039062500, 0.0891113281250, -0.0517578125000, 0.0292968750000, -0.0291748046875},
+        {-0.0083007812500, 0.0148925781250, -0.0266113281250, 0.0476074218750, -0.1022949218750, 0.9721679687500,
+         0.1373291015625, -0.0594482421875, 0.0332031250000, -0.0196533203125, 0.0109863281250, 0.0017089843750}};
+    std::mt19937 random(17);
+    std::uniform_real_distribution<float> value(-1.0f, 1.0f);
+    for (const auto& [rate, step] : {std::pair{44100.0, 1}, {192000.0, 2}}) {
+        int outerPhaseMaxima = 0;
+        for (int trial = 0; trial < 1500; ++trial) {
+            std::vector<float> click(64, 0.0f), burst(64, 0.0f);
+            const int length = 3 + trial % 10;
+            for (int i = 0; i < length; ++i) burst[size_t(20 + i)] = value(random);
+            double truePeak = 0.0;
+            int loudestPhase = -1;
+            for (int n = 0; n < 64; ++n) {
+                if (std::fabs(burst[size_t(n)]) > truePeak) truePeak = std::fabs(burst[size_t(n)]), loudestPhase = -1;
+                for (int p = 0; p < 4; p += step) {
+                    double y = 0.0;
+                    for (int k = 0; k < 12 && k <= n; ++k) y += kTaps[p][k] * burst[size_t(n - k)];
+                    if (std::fabs(y) > truePeak) truePeak = std::fabs(y), loudestPhase = p;
+                }
+            }
+            outerPhaseMaxima += loudestPhase == 0 || loudestPhase == 3;
+            click[2] = float(0.98 * truePeak);
+            TruePeakMeter meter;
+            meter.prepare(2, rate);
+            const float* channels[] = {click.data(), burst.data()};
+            meter.process(channels, 64);
+            ASSERT_NEAR(meter.truePeakLinear(), truePeak, 1e-5 * truePeak) << "trial " << trial << " at " << rate;
+        }
+        EXPECT_GT(outerPhaseMaxima, 50) << "the outer phases are exercised too";
+    }
 }
 
 // Every interpolated value is summed the same way wherever a block begins or ends, so the figure
