@@ -76,6 +76,17 @@ struct KWeightingLanes {
     V x1{}, x2{}, s1{}, s2{}, y1{}, y2{};
 };
 
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// Whether this processor runs the AVX2 and FMA forms of the recursion.
+bool hasAvx2Fma() {
+    static const bool supported = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("fma") != 0;
+    }();
+    return supported;
+}
+#endif
+
 // The frames after which the K-weighting has forgotten where it started to within 1e−20, from
 // its slowest pole of radius r: (n + 1) · r^n, the envelope of a double pole, in steps of 256.
 // −1 when the filter does not settle within 2^24 frames.
@@ -189,11 +200,7 @@ __attribute__((target("avx2,fma"))) void filterPairFma(KWeightingLanes<Vec2>& k,
 
 void filterPairBest(KWeightingLanes<Vec2>& k, const float* a, const float* b, int64_t n, Vec2& squares) {
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-    static const bool hasFma = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("fma") != 0;
-    }();
-    if (hasFma) return filterPairFma(k, a, b, n, squares);
+    if (hasAvx2Fma()) return filterPairFma(k, a, b, n, squares);
 #endif
     filterPairBaseline(k, a, b, n, squares);
 }
@@ -295,11 +302,7 @@ __attribute__((target("avx2,fma"))) void runLanesAvx2(const KWeightingDesign& d,
 void runLanesBest(const KWeightingDesign& d, const LaneSource& src, int64_t warm, int64_t segmentFrames,
                   int64_t segmentCount) {
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-    static const bool hasAvx2 = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("fma") != 0;
-    }();
-    if (hasAvx2) return runLanesAvx2(d, src, warm, segmentFrames, segmentCount);
+    if (hasAvx2Fma()) return runLanesAvx2(d, src, warm, segmentFrames, segmentCount);
 #endif
     runLanesBaseline(d, src, warm, segmentFrames, segmentCount);
 }

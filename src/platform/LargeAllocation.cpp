@@ -47,13 +47,16 @@ Spares& spares() {
     return *instance;
 }
 
+// Returns the oldest run kept to the system. With `s.mutex` held and a run kept.
+void releaseOldest(Spares& s) {
+    unmapRun(s.runs.front().memory, s.runs.front().size);
+    s.bytes -= s.runs.front().size;
+    s.runs.erase(s.runs.begin());
+}
+
 // Returns to the system every run kept longer than the lifetime. With `s.mutex` held.
 void releaseExpired(Spares& s, Clock::time_point now) {
-    while (!s.runs.empty() && now - s.runs.front().since >= s.lifetime) {
-        unmapRun(s.runs.front().memory, s.runs.front().size);
-        s.bytes -= s.runs.front().size;
-        s.runs.erase(s.runs.begin());
-    }
+    while (!s.runs.empty() && now - s.runs.front().since >= s.lifetime) releaseOldest(s);
 }
 
 // The sweeper: wakes when the oldest run's time is up, and stops once no run is kept.
@@ -126,9 +129,7 @@ void freeLarge(void* memory, size_t bytes) noexcept {
         if (size <= kSpareLargeBytes) {
             // Evict the oldest runs until this one fits.
             while (!s.runs.empty() && (s.bytes + size > kSpareLargeBytes || s.runs.size() >= kMaxSpareRuns)) {
-                unmapRun(s.runs.front().memory, s.runs.front().size);
-                s.bytes -= s.runs.front().size;
-                s.runs.erase(s.runs.begin());
+                releaseOldest(s);
             }
             if (!s.sweeping) {
                 try {
